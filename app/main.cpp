@@ -1,0 +1,160 @@
+#include "app/main.h"
+
+#include "app/DataModule.h"
+#include "app/about.h"
+#include "platform/dialogs.h"
+#include "platform/error.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "ui_main.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QScreen>
+
+TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
+    : QMainWindow(parent)
+    , ui(new Ui::TfmMain)
+    , m_dm(dm)
+    , m_seams(seams) {
+    ui->setupUi(this);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+    connectHandlers();
+    handle([this] { FormCreate(); });
+}
+
+TfmMain::~TfmMain() = default;
+
+void TfmMain::connectHandlers() {
+    const auto bind = [this](auto* sender, auto signal, void (TfmMain::*handler)()) {
+        connect(sender, signal, this, [this, handler] { handle([this, handler] { (this->*handler)(); }); });
+    };
+    bind(ui->Button1, &QPushButton::clicked, &TfmMain::Button1Click);
+    bind(ui->N6, &QAction::triggered, &TfmMain::N6Click);
+    bind(ui->N3, &QAction::triggered, &TfmMain::N3Click);
+    bind(ui->N2, &QAction::triggered, &TfmMain::N2Click);
+}
+
+void TfmMain::handle(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        m_seams.dialogs->showError(QString::fromUtf8(error.what()));
+    } catch (...) {
+        m_seams.dialogs->showError(QStringLiteral("Unknown error"));
+    }
+}
+
+void TfmMain::FormCreate() {
+    ui->lblUpdate->setText(QStringLiteral("(До версии ") + m_dm.Programm_version() + u')');
+    ui->lblProgrammName->setText(u'«' + m_dm.ProgrammName() + u'»');
+}
+
+void TfmMain::FormShow() {
+    const QString path =
+        m_seams.registry->readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammPath"), QStringLiteral("false"));
+    if (path == QStringLiteral("false")) {
+        m_seams.dialogs->showMessage(QStringLiteral(
+            "Не определен файл базы данных по умолчанию!!! Пожалуйста, откройте программу Сорвентия выбрав нужный "
+            "файл базы. Затем закройте программу  и откройте снова. Путь к необходимой бызе должен предлагаться по "
+            "умолчанию."));
+        return;
+    }
+    AddToLog(QStringLiteral("Каталог установки программы ВУС бистрал = ") +
+             paths::removeFolderName(path, QStringLiteral("ВУС бистрал\\")));
+    AddToLog(QString());
+}
+
+void TfmMain::Button1Click() { close(); }
+
+void TfmMain::N6Click() { close(); }
+
+void TfmMain::N3Click() {
+    if (m_about)
+        m_about->showAndRaise();
+}
+
+void TfmMain::N2Click() { m_seams.dialogs->messageBox(QStringLiteral("  "), QStringLiteral("Подсказка")); }
+
+void TfmMain::AddToLog(const QString& text) {
+    ui->ListBox1->addItem(text);
+    const int last = ui->ListBox1->count() - 1;
+    ui->ListBox1->setCurrentRow(last);
+    ui->ListBox1->scrollToItem(ui->ListBox1->item(last));
+    Q_EMIT logLineAdded(text);
+}
+
+void TfmMain::AppendToLog(const QString& text) {
+    ui->ListBox1->addItem(text);
+    Q_EMIT logLineAdded(text);
+}
+
+void TfmMain::MyProgress(int wParam, qint32 lParam) {
+    QProgressBar* bar = ui->ProgressBar1;
+    switch (wParam) {
+    case 0:
+        // The bar refuses a maximum below its minimum, as the old progress bar did; Qt would
+        // quietly move the minimum instead.
+        if (lParam < bar->minimum())
+            throw Error("TProgressBar property out of range");
+        bar->setMaximum(lParam);
+        bar->setValue(0);
+        break;
+    case 1:
+        bar->setValue(std::clamp(lParam, bar->minimum(), bar->maximum()));
+        break;
+    default:
+        break;
+    }
+}
+
+bool TfmMain::event(QEvent* event) {
+    if (event->type() == WM_MYPROGRESS) {
+        const auto* progress = static_cast<MyProgressEvent*>(event);
+        handle([&] { MyProgress(progress->WParam, progress->LParam); });
+        return true;
+    }
+    return QMainWindow::event(event);
+}
+
+void TfmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        handle([this] { FormShow(); });
+    }
+}
+
+void TfmMain::closeEvent(QCloseEvent* event) {
+    if (m_operationsRunningEventLoop > 0) {
+        m_closeRequested = true;
+        event->ignore();
+        return;
+    }
+    event->accept();
+    // The main window ends the program, whatever other window is still open.
+    QCoreApplication::quit();
+}
+
+void TfmMain::keyPressEvent(QKeyEvent* event) {
+    // "Выход" is the window's cancel button.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        ui->Button1->click();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+TfmMain::EventLoopScope::EventLoopScope(TfmMain& window) : m_window(window) {
+    ++m_window.m_operationsRunningEventLoop;
+}
+
+TfmMain::EventLoopScope::~EventLoopScope() {
+    if (--m_window.m_operationsRunningEventLoop == 0 && m_window.m_closeRequested) {
+        m_window.m_closeRequested = false;
+        m_window.close();
+    }
+}

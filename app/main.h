@@ -1,0 +1,89 @@
+#pragma once
+
+#include "app/seams.h"
+
+#include <QEvent>
+#include <QMainWindow>
+#include <QScopedPointer>
+
+#include <functional>
+
+class TDM;
+class TfmAbout;
+class Dialogs;
+class Registry;
+namespace Ui {
+class TfmMain;
+}
+
+// The progress message that the window handles the next time its event queue runs:
+// WParam 0 starts (LParam: the new maximum), 1 advances (LParam: the new position).
+constexpr QEvent::Type WM_MYPROGRESS = QEvent::Type(1124);
+
+class MyProgressEvent : public QEvent {
+public:
+    MyProgressEvent(int wParam, qint32 lParam) : QEvent(WM_MYPROGRESS), WParam(wParam), LParam(lParam) {}
+    const int WParam;
+    const qint32 LParam;
+};
+
+// The main window: the commands, the activity log and the progress bar. Every operation of the
+// program is a method of this window; each group of them is defined in the folder of its subsystem.
+class TfmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    TfmMain(const TDM& dm, const Seams& seams, QWidget* parent = nullptr);
+    ~TfmMain() override;
+
+    Ui::TfmMain& form() { return *ui; }
+    void setAboutWindow(TfmAbout* about) { m_about = about; }
+
+    // Runs a handler under the window's general error handling: an error that escapes it is shown
+    // in the standard error box, the window stays usable and nothing is logged.
+    void handle(const std::function<void()>& handler);
+
+    // --- Start-up and the window's own commands
+    void FormCreate();
+    void FormShow();
+    void Button1Click();
+    void N6Click();
+    void N3Click();
+    void N2Click();
+
+    // --- Activity log
+    void AddToLog(const QString& text);    // the new line becomes the selected one
+    void AppendToLog(const QString& text); // the selection stays
+
+    // --- Progress message
+    void MyProgress(int wParam, qint32 lParam);
+
+Q_SIGNALS:
+    void logLineAdded(const QString& line);
+
+protected:
+    bool event(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // While an operation lets the event queue run, a close waits until the operation returns.
+    class EventLoopScope {
+    public:
+        explicit EventLoopScope(TfmMain& window);
+        ~EventLoopScope();
+
+    private:
+        TfmMain& m_window;
+    };
+
+    void connectHandlers();
+
+    const QScopedPointer<Ui::TfmMain> ui;
+    const TDM& m_dm;
+    Seams m_seams;
+    TfmAbout* m_about = nullptr;
+    bool m_shown = false;
+    int m_operationsRunningEventLoop = 0;
+    bool m_closeRequested = false;
+};

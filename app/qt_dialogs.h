@@ -1,0 +1,20 @@
+#pragma once
+
+#include "platform/dialogs.h"
+
+#include <QPointer>
+#include <QWidget>
+
+// The window's dialogs: Qt's message boxes and file dialog, owned by the main window.
+class QtDialogs final : public Dialogs {
+public:
+    void setOwner(QWidget* owner) { m_owner = owner; }
+
+    void messageBox(const QString& text, const QString& caption, BoxIcon icon) override;
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    std::optional<QString> openFile(const OpenFileRequest& request) override;
+
+private:
+    QPointer<QWidget> m_owner;
+};

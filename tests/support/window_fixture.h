@@ -1,0 +1,57 @@
+#pragma once
+
+#include "app/DataModule.h"
+#include "app/about.h"
+#include "app/main.h"
+#include "platform/registry_file.h"
+#include "support/recording_dialogs.h"
+#include "support/registry_fixture.h"
+#include "ui_main.h"
+
+#include <QDir>
+#include <QListWidget>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A main window on a registry file and an updater folder of its own, with recorded dialogs.
+struct WindowFixture {
+    explicit WindowFixture(const QString& registryBody = QString()) {
+        registryPath = dir.filePath(QStringLiteral("registry.reg"));
+        if (!registryBody.isNull())
+            writeBytes(registryPath, regeditFile(registryBody));
+        registry = std::make_unique<RegistryFile>(registryPath);
+        updaterFolder = dir.filePath(QStringLiteral("updater")) + u'/';
+        QDir().mkpath(updaterFolder);
+        seams.dialogs = &dialogs;
+        seams.registry = registry.get();
+        seams.updaterFolder = updaterFolder;
+        window = std::make_unique<TfmMain>(dm, seams);
+        about = std::make_unique<TfmAbout>(dm);
+        window->setAboutWindow(about.get());
+    }
+
+    Ui::TfmMain& ui() { return window->form(); }
+
+    QStringList log() {
+        QStringList lines;
+        for (int i = 0; i < ui().ListBox1->count(); ++i)
+            lines.append(ui().ListBox1->item(i)->text());
+        return lines;
+    }
+    int selectedRow() {
+        const QList<QListWidgetItem*> selected = ui().ListBox1->selectedItems();
+        return selected.size() == 1 ? ui().ListBox1->row(selected.first()) : -1;
+    }
+
+    QTemporaryDir dir;
+    QString registryPath;
+    QString updaterFolder;
+    RecordingDialogs dialogs;
+    std::unique_ptr<RegistryFile> registry;
+    Seams seams;
+    TDM dm;
+    std::unique_ptr<TfmMain> window;
+    std::unique_ptr<TfmAbout> about;
+};

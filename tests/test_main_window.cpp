@@ -1,0 +1,198 @@
+#include "support/window_fixture.h"
+#include "ui_about.h"
+
+#include <QCoreApplication>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+QString vusBistral(const QString& programmPath) {
+    return QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n")
+        .arg(QString(programmPath).replace(QStringLiteral("\\"), QStringLiteral("\\\\")));
+}
+
+const QString noDatabaseWarning = QStringLiteral(
+    "Не определен файл базы данных по умолчанию!!! Пожалуйста, откройте программу Сорвентия выбрав нужный файл "
+    "базы. Затем закройте программу  и откройте снова. Путь к необходимой бызе должен предлагаться по умолчанию.");
+
+} // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void layout() {
+        WindowFixture f;
+        QCOMPARE(f.window->windowTitle(), QStringLiteral("Обновление программы Сорвентия."));
+        QCOMPARE(f.ui().lblUpdate->text(), QStringLiteral("(До версии 3.7)"));
+        QCOMPARE(f.ui().lblProgrammName->text(), QStringLiteral("«Сорвентия»"));
+        QCOMPARE(f.ui().Button3->text(), QStringLiteral("Обновить программу"));
+        QCOMPARE(f.ui().Button1->text(), QStringLiteral("Выход"));
+        QCOMPARE(f.ui().Label5->text(), QStringLiteral("Список обновленных файлов:"));
+        QCOMPARE(f.ui().ProgressBar1->minimum(), 0);
+        QCOMPARE(f.ui().ProgressBar1->maximum(), 100);
+        QCOMPARE(f.ui().ProgressBar1->value(), 0);
+        f.window->show();
+        QVERIFY(f.ui().Button3->isVisible());
+        for (QWidget* hidden : {static_cast<QWidget*>(f.ui().Button2), static_cast<QWidget*>(f.ui().Button4),
+                                static_cast<QWidget*>(f.ui().Button5)})
+            QVERIFY2(!hidden->isVisible(), qPrintable(hidden->objectName()));
+        QVERIFY(!f.ui().N2->isVisible());
+        QVERIFY(f.ui().N6->isVisible());
+        QCOMPARE(f.ui().N4->title(), QStringLiteral("Файл"));
+        QCOMPARE(f.ui().N1->title(), QStringLiteral("О программе"));
+    }
+
+    void formShow_data() {
+        QTest::addColumn<QString>("registry");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("folder of the companion")
+            << vusBistral(QStringLiteral("D:\\Work\\ВУС бистрал\\")) << "Каталог установки программы ВУС бистрал = D:\\Work\\";
+        QTest::newRow("other letter case")
+            << vusBistral(QStringLiteral("d:\\work\\вус БИСТРАЛ\\")) << "Каталог установки программы ВУС бистрал = d:\\work\\";
+        QTest::newRow("slashes") << vusBistral(QStringLiteral("/home/op/Kit/ВУС Бистрал/"))
+                                 << "Каталог установки программы ВУС бистрал = /home/op/Kit/";
+        QTest::newRow("False is not the default")
+            << vusBistral(QStringLiteral("False")) << "Каталог установки программы ВУС бистрал = False";
+        QTest::newRow("empty value") << vusBistral(QString()) << "Каталог установки программы ВУС бистрал = ";
+    }
+    void formShow() {
+        QFETCH(QString, registry);
+        QFETCH(QString, firstLine);
+        WindowFixture f(registry);
+        f.window->show();
+        QCOMPARE(f.log(), (QStringList{firstLine, QString()}));
+        QCOMPARE(f.selectedRow(), 1);
+        QVERIFY(f.dialogs.shown.isEmpty());
+        // Showing the window again does not run it again.
+        f.window->hide();
+        f.window->show();
+        QCOMPARE(f.log().size(), 2);
+    }
+
+    void formShowWithoutInstallationWarns_data() {
+        QTest::addColumn<QString>("registry");
+        QTest::newRow("no registry file") << QString();
+        QTest::newRow("no section") << QStringLiteral("[HKEY_CURRENT_USER\\Software\\VUSBase]\n");
+        QTest::newRow("the text false") << vusBistral(QStringLiteral("false"));
+    }
+    void formShowWithoutInstallationWarns() {
+        QFETCH(QString, registry);
+        WindowFixture f(registry);
+        f.window->show();
+        QVERIFY(f.log().isEmpty());
+        QCOMPARE(f.dialogs.boxes(), QStringList{QStringLiteral("update_3_7: ") + noDatabaseWarning});
+    }
+
+    void formShowRegistryErrorGoesToTheErrorBox() {
+        WindowFixture f(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=dword:00000001\n"));
+        f.window->show();
+        QVERIFY(f.log().isEmpty());
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        QCOMPARE(f.dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
+        QCOMPARE(f.dialogs.shown[0].text, QStringLiteral("Invalid data type for 'ProgrammPath'"));
+    }
+
+    void logOperations() {
+        WindowFixture f;
+        f.window->AddToLog(QStringLiteral("a"));
+        f.window->AppendToLog(QStringLiteral("b"));
+        QCOMPARE(f.selectedRow(), 0);
+        f.window->AddToLog(QString());
+        QCOMPARE(f.log(), (QStringList{QStringLiteral("a"), QStringLiteral("b"), QString()}));
+        QCOMPARE(f.selectedRow(), 2);
+        f.window->AppendToLog(QStringLiteral("c"));
+        QCOMPARE(f.selectedRow(), 2);
+    }
+
+    void escapeAndExitClose_data() {
+        QTest::addColumn<QString>("how");
+        QTest::newRow("Esc") << "esc";
+        QTest::newRow("Выход") << "button";
+        QTest::newRow("menu Файл, Выход") << "menu";
+    }
+    void escapeAndExitClose() {
+        QFETCH(QString, how);
+        WindowFixture f(vusBistral(QStringLiteral("C:\\Kit\\ВУС бистрал\\")));
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        if (how == QStringLiteral("esc"))
+            QTest::keyClick(f.ui().ListBox1, Qt::Key_Escape);
+        else if (how == QStringLiteral("button"))
+            f.ui().Button1->click();
+        else
+            f.ui().N6->trigger();
+        QVERIFY(!f.window->isVisible());
+    }
+
+    void aboutWindow() {
+        WindowFixture f;
+        f.window->show();
+        f.ui().N3->trigger();
+        f.ui().N3->trigger();
+        QVERIFY(f.about->isVisible());
+        QCOMPARE(QApplication::topLevelWidgets().count(f.about.get()), 1);
+        auto& about = *f.about->findChild<QPushButton*>(QStringLiteral("Button1"));
+        QCOMPARE(about.text(), QStringLiteral("ОК"));
+        const QStringList texts{f.about->findChild<QLabel*>(QStringLiteral("Label2"))->text(),
+                                f.about->findChild<QLabel*>(QStringLiteral("lblProgrammType"))->text(),
+                                f.about->findChild<QLabel*>(QStringLiteral("lblUpdateDate"))->text()};
+        QCOMPARE(texts, (QStringList{QStringLiteral("Обновление программы"), QStringLiteral("Сорвентия"),
+                                     QStringLiteral("Обновление от 10.03.2022")}));
+        QCOMPARE(f.about->windowTitle(), QStringLiteral("О программе"));
+
+        // Esc does not close it; "ОК" hides it and the main window goes on.
+        QTest::keyClick(&about, Qt::Key_Escape);
+        QVERIFY(f.about->isVisible());
+        about.click();
+        QVERIFY(!f.about->isVisible());
+        QVERIFY(f.window->isVisible());
+        f.ui().N3->trigger();
+        QVERIFY(f.about->isVisible());
+        f.about->close();
+        QVERIFY(!f.about->isVisible());
+        QVERIFY(f.window->isVisible());
+        QVERIFY(!f.about->testAttribute(Qt::WA_QuitOnClose));
+    }
+
+    void hiddenInstructions() {
+        WindowFixture f;
+        f.ui().N2->trigger();
+        QCOMPARE(f.dialogs.boxes(), QStringList{QStringLiteral("Подсказка:   ")});
+        QCOMPARE(f.dialogs.shown[0].icon, BoxIcon::None);
+    }
+
+    void progressMessage() {
+        WindowFixture f;
+        QProgressBar* bar = f.ui().ProgressBar1;
+        const auto post = [&](int w, qint32 l) {
+            QCoreApplication::postEvent(f.window.get(), new MyProgressEvent(w, l));
+        };
+        post(0, 500);
+        QCOMPARE(bar->maximum(), 100); // posted: handled when the queue next runs
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->maximum(), 500);
+        QCOMPARE(bar->value(), 0);
+        post(1, 250);
+        post(2, 400);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), 250);
+        QCOMPARE(bar->maximum(), 500);
+        post(1, 9000);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->value(), 500);
+        post(0, -1);
+        QCoreApplication::processEvents();
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 500);
+        QCOMPARE(bar->value(), 500);
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        QCOMPARE(f.dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
+        QVERIFY(f.log().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "test_main_window.moc"

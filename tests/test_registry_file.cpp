@@ -1,0 +1,236 @@
+#include "platform/error.h"
+#include "platform/registry_file.h"
+#include "support/registry_fixture.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kit = QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n"
+                                   "\"ProgrammPath\"=\"C:\\\\Kit\\\\ВУС бистрал\\\\\"\n"
+                                   "\"ProgrammVersion\"=\"3.6\"\n"
+                                   "\"Empty\"=\"\"\n"
+                                   "\"Number\"=dword:00000024\n"
+                                   "\"Expand\"=hex(2):25,00,55,00,53,00,45,00,52,00,50,00,52,00,4f,00,46,00,49,00,\\\n"
+                                   "  4c,00,45,00,25,00,5c,00,62,00,2e,00,61,00,00,00\n"
+                                   "\"WithNul\"=hex(1):61,00,00,00,62,00,00,00\n"
+                                   "\"NoData\"=hex(0):\n"
+                                   "\"None\"=hex(0):01\n"
+                                   "\"Multi\"=hex(7):61,00,00,00,00,00\n"
+                                   "\"Quote\"=\"say \\\"hi\\\"\"\n"
+                                   "@=\"default value\"\n"
+                                   "\n"
+                                   "[HKEY_CURRENT_USER\\Software\\SchoolBase]\n"
+                                   "\"Gone\"=\"x\"\n"
+                                   "\"Gone\"=-\n"
+                                   "\n");
+
+} // namespace
+
+class TestRegistryFile : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    QString path() const { return m_dir.filePath(QStringLiteral("registry.reg")); }
+
+private Q_SLOTS:
+    void init() {
+        QFile::remove(path());
+    }
+
+    void readingRules_data() {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("defaultText");
+        QTest::addColumn<QString>("expected");
+
+        QTest::newRow("missing section, default") << "VUSBase" << "ProgrammPath" << "false" << "false";
+        QTest::newRow("missing section, empty default") << "VUSBase" << "ProgrammPath" << "" << "";
+        QTest::newRow("missing value, default") << "vus_bistral" << "MainBasePath" << "false" << "false";
+        QTest::newRow("missing value, empty default") << "vus_bistral" << "MainBasePath" << "" << "";
+        QTest::newRow("empty value is not the default") << "vus_bistral" << "Empty" << "false" << "";
+        QTest::newRow("string with escapes") << "vus_bistral" << "ProgrammPath" << "false"
+                                             << "C:\\Kit\\ВУС бистрал\\";
+        QTest::newRow("quotes") << "vus_bistral" << "Quote" << "" << "say \"hi\"";
+        QTest::newRow("names ignore letter case") << "VUS_BISTRAL" << "programmversion" << "" << "3.6";
+        QTest::newRow("expand string stays unexpanded") << "vus_bistral" << "Expand" << "" << "%USERPROFILE%\\b.a";
+        QTest::newRow("string up to its first NUL") << "vus_bistral" << "WithNul" << "" << "a";
+        QTest::newRow("value without data") << "vus_bistral" << "NoData" << "false" << "";
+        QTest::newRow("default value") << "vus_bistral" << "" << "" << "default value";
+        QTest::newRow("deleted value") << "SchoolBase" << "Gone" << "false" << "false";
+    }
+    void readingRules() {
+        QFETCH(QString, section);
+        QFETCH(QString, name);
+        QFETCH(QString, defaultText);
+        QFETCH(QString, expected);
+        writeBytes(path(), regeditFile(kit, true));
+        QCOMPARE(RegistryFile(path()).readString(section, name, defaultText), expected);
+    }
+
+    void nonStringTypesAreErrors_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("REG_DWORD") << "Number";
+        QTest::newRow("REG_NONE with data") << "None";
+        QTest::newRow("REG_MULTI_SZ") << "Multi";
+    }
+    void nonStringTypesAreErrors() {
+        QFETCH(QString, name);
+        writeBytes(path(), regeditFile(kit));
+        try {
+            RegistryFile(path()).readString(QStringLiteral("vus_bistral"), name, QStringLiteral("false"));
+            QFAIL("no error raised");
+        } catch (const Error& error) {
+            QCOMPARE(QString::fromUtf8(error.what()), QStringLiteral("Invalid data type for '%1'").arg(name));
+        }
+    }
+
+    void missingFileReadsEmpty() {
+        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammPath"),
+                                                 QStringLiteral("false")),
+                 QStringLiteral("false"));
+    }
+
+    void newFileIsUtf8AndPrivate() {
+        const QString nested = m_dir.filePath(QStringLiteral("new/kvarnel/registry.reg"));
+        RegistryFile registry(nested);
+        registry.writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+        QCOMPARE(registry.readString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"), QString()),
+                 QStringLiteral("3.7"));
+        QCOMPARE(readBytes(nested), regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\VUS_dop]\n"
+                                                                "\"ProgrammVersion\"=\"3.7\"\n")));
+        QCOMPARE(QFileInfo(nested).permissions() & 0xF0FF, QFile::ReadOwner | QFile::WriteOwner);
+        QCOMPARE(QFileInfo(QFileInfo(nested).absolutePath()).permissions() & 0xF0FF,
+                 QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    // Everything but the one value written comes back as regedit wrote it.
+    void writeKeepsTheRestOfARegeditFile() {
+        const QString body = QStringLiteral("; exported by hand\n") + kit +
+                             QStringLiteral("[HKEY_LOCAL_MACHINE\\Software\\Other]\n\"x\"=hex:01,02\n\n");
+        writeBytes(path(), regeditFile(body, true));
+        RegistryFile(path()).writeString(QStringLiteral("vus_bistral"), QStringLiteral("PROGRAMMVERSION"),
+                                         QStringLiteral("3.7"));
+        QString expected = body;
+        expected.replace(QStringLiteral("\"ProgrammVersion\"=\"3.6\""), QStringLiteral("\"ProgrammVersion\"=\"3.7\""));
+        QCOMPARE(readBytes(path()), regeditFile(expected, true));
+    }
+
+    void writeReplacesOtherTypesAndAddsValuesAndKeys() {
+        writeBytes(path(), regeditFile(kit));
+        RegistryFile registry(path());
+        registry.writeString(QStringLiteral("vus_bistral"), QStringLiteral("Number"), QStringLiteral("3.7"));
+        registry.writeString(QStringLiteral("SchoolBase"), QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+        registry.writeString(QStringLiteral("New"), QStringLiteral("Path"), QStringLiteral("D:\\\"q\"\\"));
+        QCOMPARE(registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("Number"), QString()),
+                 QStringLiteral("3.7"));
+        QCOMPARE(registry.readString(QStringLiteral("SchoolBase"), QStringLiteral("ProgrammVersion"), QString()),
+                 QStringLiteral("3.7"));
+        QCOMPARE(registry.readString(QStringLiteral("New"), QStringLiteral("Path"), QString()),
+                 QStringLiteral("D:\\\"q\"\\"));
+        const QString text = QString::fromUtf8(readBytes(path()));
+        QVERIFY(text.contains(QStringLiteral("\"Number\"=\"3.7\"\r\n")));
+        QVERIFY(text.contains(QStringLiteral("\"Gone\"=-\r\n\"ProgrammVersion\"=\"3.7\"\r\n")));
+        QVERIFY(text.endsWith(QStringLiteral("\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"Path\"=\"D:\\\\\\\"q\\\"\\\\\"\r\n")));
+    }
+
+    void malformedFileIsNeverWritten_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("line");
+        QTest::newRow("no header") << QByteArray("[HKEY_CURRENT_USER\\Software\\a]\r\n") << 1;
+        QTest::newRow("garbage line") << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\nxyz\n")) << 4;
+        QTest::newRow("open string") << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"x\n"))
+                                     << 4;
+        QTest::newRow("bad hex") << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=hex:zz\n")) << 4;
+        QTest::newRow("value before key") << regeditFile(QStringLiteral("\"v\"=\"x\"\n")) << 3;
+        QTest::newRow("not UTF-8") << QByteArray("Windows Registry Editor Version 5.00\r\n\r\n; \xC0\xC1\r\n") << 3;
+    }
+    void malformedFileIsNeverWritten() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, line);
+        writeBytes(path(), bytes);
+        RegistryFile registry(path());
+        const QString where = QStringLiteral("%1 cannot be read: line %2:").arg(path()).arg(line);
+        try {
+            registry.readString(QStringLiteral("a"), QStringLiteral("v"), QString());
+            QFAIL("read a malformed file");
+        } catch (const Error& error) {
+            QVERIFY2(QString::fromUtf8(error.what()).contains(where), error.what());
+        }
+        QVERIFY_THROWS_EXCEPTION(Error, registry.writeString(QStringLiteral("a"), QStringLiteral("v"),
+                                                             QStringLiteral("x")));
+        QCOMPARE(readBytes(path()), bytes);
+    }
+
+    void writeThatCannotBeStoredNamesTheKeyOrValue_data() {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("new key") << "SchoolBase" << "Failed to create key SchoolBase";
+        QTest::newRow("existing key") << "vus_bistral" << "Failed to set data for 'ProgrammVersion'";
+    }
+    void writeThatCannotBeStoredNamesTheKeyOrValue() {
+        QFETCH(QString, section);
+        QFETCH(QString, message);
+        if (::geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        writeBytes(path(), regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n")));
+        const QByteArray before = readBytes(path());
+        QDir folder(m_dir.path());
+        QVERIFY(folder.mkdir(QStringLiteral("ro")));
+        const QString blocked = m_dir.filePath(QStringLiteral("ro/registry.reg"));
+        writeBytes(blocked, before);
+        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("ro")), QFile::ReadOwner | QFile::ExeOwner));
+        try {
+            RegistryFile(blocked).writeString(section, QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+            QFAIL("no error raised");
+        } catch (const Error& error) {
+            QCOMPARE(QString::fromUtf8(error.what()), message);
+        }
+        QCOMPARE(readBytes(blocked), before);
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("ro")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void readOnlyFileReads() {
+        writeBytes(path(), regeditFile(kit));
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner));
+        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
+                                                 QString()),
+                 QStringLiteral("3.6"));
+        QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // Two writers at once, each through its own object: every value of both arrives.
+    void concurrentWritersLoseNothing() {
+        writeBytes(path(), regeditFile(kit, true));
+        constexpr int count = 40;
+        auto writer = [this](const QString& section) {
+            RegistryFile registry(path());
+            for (int i = 0; i < count; ++i)
+                registry.writeString(section, QStringLiteral("v%1").arg(i), QString::number(i));
+        };
+        std::thread a(writer, QStringLiteral("A"));
+        std::thread b(writer, QStringLiteral("B"));
+        a.join();
+        b.join();
+        RegistryFile registry(path());
+        for (int i = 0; i < count; ++i) {
+            QCOMPARE(registry.readString(QStringLiteral("A"), QStringLiteral("v%1").arg(i), QString()),
+                     QString::number(i));
+            QCOMPARE(registry.readString(QStringLiteral("B"), QStringLiteral("v%1").arg(i), QString()),
+                     QString::number(i));
+        }
+        QCOMPARE(registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"), QString()),
+                 QStringLiteral("3.6"));
+        QVERIFY(!QFileInfo::exists(path() + QStringLiteral(".lock")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRegistryFile)
+#include "test_registry_file.moc"
