@@ -24,7 +24,9 @@ void TfmAbout::FormCreate() {
     ui->lblProgrammType->setText(m_dm.ProgrammName());
 }
 
-void TfmAbout::Button1Click() { close(); }
+void TfmAbout::Button1Click() {
+    close();
+}
 
 void TfmAbout::showAndRaise() {
     if (!m_placed) {

@@ -9,10 +9,10 @@
 #include "ui_main.h"
 
 #include <QApplication>
-#include <algorithm>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScreen>
+#include <algorithm>
 
 TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     : QMainWindow(parent)
@@ -36,6 +36,12 @@ void TfmMain::connectHandlers() {
     bind(ui->N6, &QAction::triggered, &TfmMain::N6Click);
     bind(ui->N3, &QAction::triggered, &TfmMain::N3Click);
     bind(ui->N2, &QAction::triggered, &TfmMain::N2Click);
+    connect(ui->Button3, &QPushButton::clicked, this,
+            [this] { handle([this] { Button3Click(ui->Button3); }); });
+    Archiver.setEvents(
+        {[this](const QString& name) { ArchiverExtractFile(name); },
+         [this](const QString& name, double progress) { ArchiverFileProgress(name, progress); },
+         [this](double progress) { ArchiverOverallProgress(progress); }});
 }
 
 void TfmMain::handle(const std::function<void()>& handler) {
@@ -54,13 +60,14 @@ void TfmMain::FormCreate() {
 }
 
 void TfmMain::FormShow() {
-    const QString path =
-        m_seams.registry->readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammPath"), QStringLiteral("false"));
+    const QString path = m_seams.registry->readString(
+        QStringLiteral("vus_bistral"), QStringLiteral("ProgrammPath"), QStringLiteral("false"));
     if (path == QStringLiteral("false")) {
-        m_seams.dialogs->showMessage(QStringLiteral(
-            "Не определен файл базы данных по умолчанию!!! Пожалуйста, откройте программу Сорвентия выбрав нужный "
-            "файл базы. Затем закройте программу  и откройте снова. Путь к необходимой бызе должен предлагаться по "
-            "умолчанию."));
+        m_seams.dialogs->showMessage(QStringLiteral("Не определен файл базы данных по умолчанию!!! "
+                                                    "Пожалуйста, откройте программу Сорвентия выбрав нужный "
+                                                    "файл базы. Затем закройте программу  и откройте снова. "
+                                                    "Путь к необходимой бызе должен предлагаться по "
+                                                    "умолчанию."));
         return;
     }
     AddToLog(QStringLiteral("Каталог установки программы ВУС бистрал = ") +
@@ -68,16 +75,22 @@ void TfmMain::FormShow() {
     AddToLog(QString());
 }
 
-void TfmMain::Button1Click() { close(); }
+void TfmMain::Button1Click() {
+    close();
+}
 
-void TfmMain::N6Click() { close(); }
+void TfmMain::N6Click() {
+    close();
+}
 
 void TfmMain::N3Click() {
     if (m_about)
         m_about->showAndRaise();
 }
 
-void TfmMain::N2Click() { m_seams.dialogs->messageBox(QStringLiteral("  "), QStringLiteral("Подсказка")); }
+void TfmMain::N2Click() {
+    m_seams.dialogs->messageBox(QStringLiteral("  "), QStringLiteral("Подсказка"));
+}
 
 void TfmMain::AddToLog(const QString& text) {
     ui->ListBox1->addItem(text);
@@ -148,7 +161,8 @@ void TfmMain::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
-TfmMain::EventLoopScope::EventLoopScope(TfmMain& window) : m_window(window) {
+TfmMain::EventLoopScope::EventLoopScope(TfmMain& window)
+    : m_window(window) {
     ++m_window.m_operationsRunningEventLoop;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/seams.h"
+#include "platform/zip_archive.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -22,10 +23,16 @@ constexpr QEvent::Type WM_MYPROGRESS = QEvent::Type(1124);
 
 class MyProgressEvent : public QEvent {
 public:
-    MyProgressEvent(int wParam, qint32 lParam) : QEvent(WM_MYPROGRESS), WParam(wParam), LParam(lParam) {}
+    MyProgressEvent(int wParam, qint32 lParam)
+        : QEvent(WM_MYPROGRESS)
+        , WParam(wParam)
+        , LParam(lParam) {}
     const int WParam;
     const qint32 LParam;
 };
+
+// How the last run of the update command ended, for the unattended mode's exit status.
+enum class UpdateOutcome { NotRun, Succeeded, CheckFailed, ExtractionFailed, RegistryFailed, AlreadyRunning };
 
 // The main window: the commands, the activity log and the progress bar. Every operation of the
 // program is a method of this window; each group of them is defined in the folder of its subsystem.
@@ -57,6 +64,22 @@ public:
     // --- Progress message
     void MyProgress(int wParam, qint32 lParam);
 
+    // --- Installation registry (app/installation_registry.cpp)
+    void UpdateReestr();
+
+    // --- Update command (app/update_command.cpp)
+    void Button3Click(QObject* Sender);
+    UpdateOutcome lastUpdateOutcome() const { return m_updateOutcome; }
+
+    // --- Archive extraction (app/archive_extraction.cpp)
+    // False when the extraction did not complete (no archive, or an extraction error already
+    // reported): the update command ends there.
+    bool CopyRes(const QString& programm_path);
+    void ArchiverExtractFile(const QString& FileName);
+    void ArchiverFileProgress(const QString& FileName, double Progress);
+    void ArchiverOverallProgress(double Progress);
+    ZipArchive Archiver;
+
 Q_SIGNALS:
     void logLineAdded(const QString& line);
 
@@ -86,4 +109,5 @@ private:
     bool m_shown = false;
     int m_operationsRunningEventLoop = 0;
     bool m_closeRequested = false;
+    UpdateOutcome m_updateOutcome = UpdateOutcome::NotRun;
 };

@@ -17,9 +17,13 @@ void QtDialogs::messageBox(const QString& text, const QString& caption, BoxIcon 
     showBox(m_owner, icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text);
 }
 
-void QtDialogs::showMessage(const QString& text) { showBox(m_owner, QMessageBox::NoIcon, applicationTitle(), text); }
+void QtDialogs::showMessage(const QString& text) {
+    showBox(m_owner, QMessageBox::NoIcon, applicationTitle(), text);
+}
 
-void QtDialogs::showError(const QString& text) { showBox(m_owner, QMessageBox::Critical, applicationTitle(), text); }
+void QtDialogs::showError(const QString& text) {
+    showBox(m_owner, QMessageBox::Critical, applicationTitle(), text);
+}
 
 std::optional<QString> QtDialogs::openFile(const OpenFileRequest& request) {
     QFileDialog dialog(m_owner, QString(), request.initialFolder, request.filter);

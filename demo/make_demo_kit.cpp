@@ -1,8 +1,10 @@
 // Prepares the demo kit: a registry file, an installation of "ВУС бистрал" and an updater folder
-// holding the built program, all inside one folder that is made afresh on every run.
+// holding the built program and its update archive, all inside one folder made afresh on every run.
 //
 //   make_demo_kit <kit folder> <built update_3_7>
 
+#include "app/update_archive.h"
+#include "demo/kit_archive.h"
 #include "platform/registry_file.h"
 
 #include <QCoreApplication>
@@ -39,9 +41,21 @@ int main(int argc, char* argv[]) {
         writeFile(installation + QStringLiteral("bistral.exe"), "demo companion program\n");
         writeFile(installation + QStringLiteral("base/MainBase.accdb"), "demo database\n");
         QDir().mkpath(updater + QStringLiteral("res"));
-        const QString program = updater + QStringLiteral("update_3_7");
-        if (!QFile::copy(args[2], program))
+        const QString updaterProgram = updater + QStringLiteral("update_3_7");
+        if (!QFile::copy(args[2], updaterProgram))
             throw std::runtime_error("cannot copy the program from " + args[2].toStdString());
+
+        // The new program files, as the update ships them: OEM names, encrypted items.
+        ArchiveEntry program = fileEntry(QStringLiteral("Сорвентия/Сорвентия.exe"), "Сорвентия 3.7\n");
+        program.unixMode = 0100755;
+        writeArchive(
+            updater + updateArchiveFragment(),
+            {program,
+             fileEntry(QStringLiteral("Сорвентия/readme.txt"), "Сорвентия, версия 3.7 от 10.03.2022\n"),
+             fileEntry(QStringLiteral("Сорвентия/docs/Руководство оператора.txt"),
+                       QStringLiteral("Руководство оператора\n").repeated(50).toUtf8()),
+             fileEntry(QStringLiteral("ВУС бистрал/modules/sorventia.dll"), QByteArray(4096, '\x5A'))},
+            updateArchivePassword());
 
         RegistryFile registry(kit + QStringLiteral("/registry.reg"));
         registry.writeString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammPath"), installation);

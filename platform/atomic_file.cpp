@@ -5,11 +5,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 #else
 #include <fcntl.h>
@@ -20,27 +23,83 @@
 namespace {
 
 [[noreturn]] void fail(const QString& target, const QString& what) {
-    throw Error(QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(target), what).toStdString());
+    throw Error(
+        QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(target), what).toStdString());
 }
 
-QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code)); }
+QString folderOf(const QString& path) {
+    return QFileInfo(path).absolutePath();
+}
+
+// ".<name>.~upd37~<six characters>"
+const QRegularExpression& leftoverPattern() {
+    static const QRegularExpression pattern(QStringLiteral("^\\..+") +
+                                            QRegularExpression::escape(AtomicFile::temporaryMarker()) +
+                                            QStringLiteral("[A-Za-z0-9_-]{6,}$"));
+    return pattern;
+}
 
 } // namespace
 
-QString AtomicFile::temporaryMarker() { return QStringLiteral(".~upd37~"); }
+QString AtomicFile::temporaryMarker() {
+    return QStringLiteral(".~upd37~");
+}
+
+bool AtomicFile::removeLeftovers(const QString& folder) {
+    bool removed = false;
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        if (leftoverPattern().match(name).hasMatch())
+            removed |= QFile::remove(QDir(folder).filePath(name));
+    return removed;
+}
+
+void writeFileAtomically(const QString& path, const QByteArray& bytes, QFileDevice::Permissions newFileMode) {
+    AtomicFile file(path);
+    file.open();
+    file.write(bytes.constData(), bytes.size());
+    file.setMode(newFileMode, false);
+    file.commit();
+}
 
 #ifndef _WIN32
+
+namespace {
+
+QString systemError(int code) {
+    return QString::fromLocal8Bit(std::strerror(code));
+}
+
+mode_t modeBits(QFileDevice::Permissions mode) {
+    mode_t bits = 0;
+    const std::pair<QFileDevice::Permission, mode_t> map[] = {
+        {QFileDevice::ReadOwner, S_IRUSR},  {QFileDevice::WriteOwner, S_IWUSR},
+        {QFileDevice::ExeOwner, S_IXUSR},   {QFileDevice::ReadGroup, S_IRGRP},
+        {QFileDevice::WriteGroup, S_IWGRP}, {QFileDevice::ExeGroup, S_IXGRP},
+        {QFileDevice::ReadOther, S_IROTH},  {QFileDevice::WriteOther, S_IWOTH},
+        {QFileDevice::ExeOther, S_IXOTH},
+    };
+    for (const auto& [flag, bit] : map)
+        if (mode.testFlag(flag))
+            bits |= bit;
+    return bits;
+}
+
+} // namespace
 
 struct AtomicFile::Impl {
     int fd = -1;
     QByteArray temp;
     bool flushed = false;
     bool committed = false;
-    mode_t newMode = 0600;
-    bool forceMode = false;
+    bool modeApplied = false;
+    mode_t mode = 0600;
+    bool replaceMode = false;
 };
 
-AtomicFile::AtomicFile(QString target) : m_target(std::move(target)), m(std::make_unique<Impl>()) {}
+AtomicFile::AtomicFile(QString target)
+    : m_target(std::move(target))
+    , m(std::make_unique<Impl>()) {}
 
 AtomicFile::~AtomicFile() {
     if (m->fd >= 0)
@@ -51,7 +110,8 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::open() {
     const QFileInfo info(m_target);
-    m->temp = QFile::encodeName(info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker()) + "XXXXXX";
+    m->temp =
+        QFile::encodeName(info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker()) + "XXXXXX";
     m->fd = ::mkostemp(m->temp.data(), O_CLOEXEC);
     if (m->fd < 0) {
         const int code = errno;
@@ -73,51 +133,82 @@ void AtomicFile::write(const char* data, qint64 size) {
     }
 }
 
+void AtomicFile::setMode(QFileDevice::Permissions mode, bool replaceMode) {
+    m->mode = modeBits(mode);
+    m->replaceMode = replaceMode;
+    applyMode();
+}
+
+void AtomicFile::applyMode() {
+    const QByteArray target = QFile::encodeName(m_target);
+    struct stat old {};
+    const bool replacesFile = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
+    const mode_t mode = replacesFile && !m->replaceMode ? (old.st_mode & 07777) : m->mode;
+    // Only root may give a file away; anyone else keeps what it writes, and that is no error.
+    if (replacesFile) {
+        [[maybe_unused]] const int ignored = ::fchown(m->fd, old.st_uid, old.st_gid);
+    } else if (::geteuid() == 0) {
+        struct stat folder {};
+        if (::stat(QFile::encodeName(folderOf(m_target)).constData(), &folder) == 0) {
+            [[maybe_unused]] const int ignored = ::fchown(m->fd, folder.st_uid, folder.st_gid);
+        }
+    }
+    if (::fchmod(m->fd, mode) != 0)
+        fail(m_target, systemError(errno));
+    m->modeApplied = true;
+}
+
+void AtomicFile::setModificationTime(qint64 secondsSinceEpoch) {
+    const struct timespec times[2] = {{0, UTIME_OMIT}, {time_t(secondsSinceEpoch), 0}};
+    if (::futimens(m->fd, times) != 0)
+        fail(m_target, systemError(errno));
+}
+
 void AtomicFile::flush() {
     if (::fsync(m->fd) != 0)
         fail(m_target, systemError(errno));
     m->flushed = true;
 }
 
-void AtomicFile::setMode(QFileDevice::Permissions mode, bool forceMode) {
-    mode_t bits = 0;
-    const std::pair<QFileDevice::Permission, mode_t> map[] = {
-        {QFileDevice::ReadOwner, S_IRUSR}, {QFileDevice::WriteOwner, S_IWUSR}, {QFileDevice::ExeOwner, S_IXUSR},
-        {QFileDevice::ReadGroup, S_IRGRP}, {QFileDevice::WriteGroup, S_IWGRP}, {QFileDevice::ExeGroup, S_IXGRP},
-        {QFileDevice::ReadOther, S_IROTH}, {QFileDevice::WriteOther, S_IWOTH}, {QFileDevice::ExeOther, S_IXOTH},
-    };
-    for (const auto& [flag, bit] : map)
-        if (mode.testFlag(flag))
-            bits |= bit;
-    m->newMode = bits;
-    m->forceMode = forceMode;
-}
-
-void AtomicFile::commit() {
-    const QByteArray target = QFile::encodeName(m_target);
-    struct stat old {};
-    const bool replacesFile = ::lstat(target.constData(), &old) == 0 && S_ISREG(old.st_mode);
-    const mode_t mode = replacesFile && !m->forceMode ? (old.st_mode & 07777) : m->newMode;
-    if (replacesFile && ::fchown(m->fd, old.st_uid, old.st_gid) != 0) {
-        // Only root may give a file away; anyone else keeps ownership of what it writes.
-    }
-    if (::fchmod(m->fd, mode) != 0)
-        fail(m_target, systemError(errno));
-    if (!m->flushed)
+void AtomicFile::commit(bool durable) {
+    if (!m->modeApplied)
+        applyMode();
+    if (durable && !m->flushed)
         flush();
-    if (::close(m->fd) != 0) {
-        m->fd = -1;
-        fail(m_target, systemError(errno));
-    }
+    const int fd = m->fd;
     m->fd = -1;
-    if (::rename(m->temp.constData(), target.constData()) != 0)
+    if (::close(fd) != 0)
+        fail(m_target, systemError(errno));
+    if (::rename(m->temp.constData(), QFile::encodeName(m_target).constData()) != 0)
         fail(m_target, systemError(errno));
     m->committed = true;
-    // The rename itself must reach the disk too.
-    const int dir = ::open(QFile::encodeName(QFileInfo(m_target).absolutePath()).constData(), O_RDONLY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
+    if (durable)
+        flushFolder(folderOf(m_target));
+}
+
+void AtomicFile::flushTogether(const std::vector<AtomicFile*>& files) {
+#ifdef __linux__
+    // One flush of each file system instead of one per file.
+    std::set<dev_t> done;
+    for (AtomicFile* file : files) {
+        struct stat st {};
+        if (::fstat(file->m->fd, &st) != 0)
+            fail(file->m_target, systemError(errno));
+        if (done.insert(st.st_dev).second && ::syncfs(file->m->fd) != 0)
+            fail(file->m_target, systemError(errno));
+        file->m->flushed = true;
+    }
+#else
+    for (AtomicFile* file : files)
+        file->flush();
+#endif
+}
+
+void AtomicFile::flushFolder(const QString& folder) {
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
     }
 }
 
@@ -127,11 +218,12 @@ struct AtomicFile::Impl {
     QFile file;
     bool flushed = false;
     bool committed = false;
-    QFileDevice::Permissions newMode;
-    bool forceMode = false;
+    bool readOnly = false;
 };
 
-AtomicFile::AtomicFile(QString target) : m_target(std::move(target)), m(std::make_unique<Impl>()) {}
+AtomicFile::AtomicFile(QString target)
+    : m_target(std::move(target))
+    , m(std::make_unique<Impl>()) {}
 
 AtomicFile::~AtomicFile() {
     if (m->file.isOpen())
@@ -143,11 +235,12 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::open() {
     const QFileInfo info(m_target);
     for (int attempt = 0;; ++attempt) {
-        m->file.setFileName(info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker() +
-                            QString::number(GetCurrentProcessId()) + u'-' + QString::number(attempt));
+        m->file.setFileName(
+            info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker() +
+            QStringLiteral("%1%2").arg(GetCurrentProcessId(), 6, 10, QLatin1Char('0')).arg(attempt));
         if (m->file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return;
-        if (attempt > 100 || m->file.error() != QFileDevice::OpenError)
+        if (attempt > 100)
             fail(m_target, m->file.errorString());
     }
 }
@@ -157,19 +250,25 @@ void AtomicFile::write(const char* data, qint64 size) {
         fail(m_target, m->file.errorString());
 }
 
+void AtomicFile::setMode(QFileDevice::Permissions mode, bool replaceMode) {
+    m->readOnly = replaceMode && !mode.testFlag(QFileDevice::WriteOwner);
+}
+
+void AtomicFile::applyMode() {}
+
+void AtomicFile::setModificationTime(qint64 secondsSinceEpoch) {
+    m->file.flush();
+    m->file.setFileTime(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch), QFileDevice::FileModificationTime);
+}
+
 void AtomicFile::flush() {
     if (!m->file.flush() || !FlushFileBuffers(HANDLE(_get_osfhandle(m->file.handle()))))
         fail(m_target, m->file.errorString());
     m->flushed = true;
 }
 
-void AtomicFile::setMode(QFileDevice::Permissions mode, bool forceMode) {
-    m->newMode = mode;
-    m->forceMode = forceMode;
-}
-
-void AtomicFile::commit() {
-    if (!m->flushed)
+void AtomicFile::commit(bool durable) {
+    if (durable && !m->flushed)
         flush();
     m->file.close();
     const std::wstring target = QDir::toNativeSeparators(m_target).toStdWString();
@@ -177,19 +276,19 @@ void AtomicFile::commit() {
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         SetFileAttributesW(target.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
     const std::wstring temp = QDir::toNativeSeparators(m->file.fileName()).toStdWString();
-    if (!MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (!MoveFileExW(temp.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0)))
         fail(m_target, QStringLiteral("error %1").arg(GetLastError()));
     m->committed = true;
-    if (m->forceMode && !m->newMode.testFlag(QFileDevice::WriteOwner))
+    if (m->readOnly)
         SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
 }
 
-#endif
-
-void writeFileAtomically(const QString& path, const QByteArray& bytes, QFileDevice::Permissions newFileMode) {
-    AtomicFile file(path);
-    file.open();
-    file.write(bytes.constData(), bytes.size());
-    file.setMode(newFileMode, false);
-    file.commit();
+void AtomicFile::flushTogether(const std::vector<AtomicFile*>& files) {
+    for (AtomicFile* file : files)
+        file->flush();
 }
+
+void AtomicFile::flushFolder(const QString&) {}
+
+#endif

@@ -5,16 +5,20 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 // A file replaced as a whole: the data goes to a temporary file in the target's folder, is flushed
 // to disk and renamed over the target, so that the target is always either old or new and an
-// existing link at the target is replaced, never followed. A replaced file keeps the mode, owner and
-// group of the file it replaces where the process may set them.
+// existing link at the target is replaced, never followed. A replaced file keeps the owner and group
+// of the file it replaces where the process may set them; a file that root creates gets the owner
+// of its folder.
 class AtomicFile {
 public:
-    // Temporary files of this kind carry this marker, so that a later run can remove those that a
-    // killed run left behind.
+    // Temporary files of this kind carry this marker in their names, so that a later run can remove
+    // those that a killed run left behind.
     static QString temporaryMarker();
+    // Removes such leftovers from `folder` (not below it); true when there were any.
+    static bool removeLeftovers(const QString& folder);
 
     explicit AtomicFile(QString target);
     ~AtomicFile(); // removes the temporary file unless committed
@@ -23,20 +27,31 @@ public:
 
     const QString& target() const { return m_target; }
 
-    // Raise Error with the target's name when the disk refuses.
+    // Each raises Error naming the target when the system refuses.
     void open();
     void write(const char* data, qint64 size);
+    // The mode of the new file: `mode` when `replaceMode`, or when the target is no file yet;
+    // otherwise the replaced file's own mode.
+    void setMode(QFileDevice::Permissions mode, bool replaceMode);
+    void setModificationTime(qint64 secondsSinceEpoch);
     void flush(); // data and metadata on disk
-    // The mode of a new file (an existing target's mode is kept unless `forceMode`).
-    void setMode(QFileDevice::Permissions mode, bool forceMode);
-    void commit(); // flushes when not yet flushed, then renames over the target
+    // Renames over the target; with `durable`, flushes first when not yet flushed and flushes the
+    // folder after the rename.
+    void commit(bool durable = true);
+
+    // Brings the data of several files to disk at once (one file-system flush where the system has
+    // one), for a batch of commits.
+    static void flushTogether(const std::vector<AtomicFile*>& files);
+    static void flushFolder(const QString& folder);
 
 private:
     struct Impl;
+    void applyMode();
     QString m_target;
     std::unique_ptr<Impl> m;
 };
 
 // Replaces `path` with `bytes`; a new file gets `newFileMode`.
 void writeFileAtomically(const QString& path, const QByteArray& bytes,
-                         QFileDevice::Permissions newFileMode = QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+                         QFileDevice::Permissions newFileMode = QFileDevice::ReadOwner |
+                                                                QFileDevice::WriteOwner);

@@ -14,7 +14,9 @@ namespace codepage {
 #ifdef _WIN32
 
 namespace {
-UINT windowsPage(Page page) { return page == Page::Oem ? CP_OEMCP : CP_ACP; }
+UINT windowsPage(Page page) {
+    return page == Page::Oem ? CP_OEMCP : CP_ACP;
+}
 } // namespace
 
 std::u16string toUtf16(std::string_view bytes, Page page) {

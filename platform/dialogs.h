@@ -35,4 +35,6 @@ public:
 };
 
 // The caption of the plain message dialog and of the standard error box.
-inline QString applicationTitle() { return QStringLiteral("update_3_7"); }
+inline QString applicationTitle() {
+    return QStringLiteral("update_3_7");
+}

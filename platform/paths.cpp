@@ -13,7 +13,9 @@ QString executableFolder() {
     return folder;
 }
 
-bool fileExists(const QString& path) { return !path.isEmpty() && QFileInfo(path).isFile(); }
+bool fileExists(const QString& path) {
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
 
 QString removeFolderName(QString text, const QString& nameWithBackslash) {
     text.remove(nameWithBackslash, Qt::CaseInsensitive);
@@ -26,6 +28,8 @@ QString removeFolderName(QString text, const QString& nameWithBackslash) {
     return text;
 }
 
-QChar separator() { return QDir::separator(); }
+QChar separator() {
+    return QDir::separator();
+}
 
 } // namespace paths

@@ -17,7 +17,8 @@ std::u16string_view toU16(const QString& text) {
 }
 
 QString Registry::readString(const QString& section, const QString& name, const QString& defaultText) const {
-    return QString::fromStdU16String(registry::readString(lookup(section, name), toU16(name), toU16(defaultText)));
+    return QString::fromStdU16String(
+        registry::readString(lookup(section, name), toU16(name), toU16(defaultText)));
 }
 
 QString defaultRegistryFilePath() {
@@ -52,7 +53,9 @@ private:
 
 } // namespace
 
-std::unique_ptr<Registry> openUserRegistry(const QString&) { return std::make_unique<WindowsUserRegistry>(); }
+std::unique_ptr<Registry> openUserRegistry(const QString&) {
+    return std::make_unique<WindowsUserRegistry>();
+}
 
 #else
 

@@ -20,7 +20,9 @@ std::optional<QByteArray> readFile(const QString& path) {
     if (!file.exists())
         return std::nullopt;
     if (!file.open(QIODevice::ReadOnly))
-        throw Error(QStringLiteral("The registry file %1 cannot be opened: %2").arg(path, file.errorString()).toStdString());
+        throw Error(QStringLiteral("The registry file %1 cannot be opened: %2")
+                        .arg(path, file.errorString())
+                        .toStdString());
     return file.readAll();
 }
 
@@ -31,7 +33,8 @@ regfile::Document load(const QString& path) {
 
 } // namespace
 
-RegistryFile::RegistryFile(QString path) : m_path(std::move(path)) {}
+RegistryFile::RegistryFile(QString path)
+    : m_path(std::move(path)) {}
 
 registry::Lookup RegistryFile::lookup(const QString& section, const QString& name) const {
     return regfile::lookup(load(m_path), regfile::sectionKeyPath(section), name);

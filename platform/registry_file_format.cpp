@@ -49,7 +49,9 @@ qsizetype invalidUtf8At(const QByteArray& bytes, qsizetype from) {
     return -1;
 }
 
-int lineOfOffset(const QByteArray& bytes, qsizetype offset) { return int(bytes.left(offset).count('\n')) + 1; }
+int lineOfOffset(const QByteArray& bytes, qsizetype offset) {
+    return int(bytes.left(offset).count('\n')) + 1;
+}
 
 QString decode(const QByteArray& bytes, const QString& fileName, Encoding& encoding) {
     if (bytes.startsWith("\xFF\xFE")) {
@@ -152,7 +154,9 @@ QString escaped(const QString& text) {
     return out;
 }
 
-QString nameText(const QString& name) { return name.isEmpty() ? QStringLiteral("@") : escaped(name); }
+QString nameText(const QString& name) {
+    return name.isEmpty() ? QStringLiteral("@") : escaped(name);
+}
 
 QString formatHex(const QString& prefix, const QByteArray& data, const QString& lineBreak) {
     QString out = prefix;
@@ -171,7 +175,8 @@ QString formatHex(const QString& prefix, const QByteArray& data, const QString& 
     return out;
 }
 
-QString formatValue(const QString& name, std::uint32_t type, const QByteArray& data, const QString& lineBreak) {
+QString formatValue(const QString& name, std::uint32_t type, const QByteArray& data,
+                    const QString& lineBreak) {
     const QString left = nameText(name) + u'=';
     if (type == registry::RegSz && data.size() % 2 == 0 && data.endsWith(QByteArray(2, '\0'))) {
         QString text;
@@ -181,16 +186,18 @@ QString formatValue(const QString& name, std::uint32_t type, const QByteArray& d
             return left + escaped(text) + lineBreak;
     }
     if (type == registry::RegDword && data.size() == 4) {
-        const quint32 v = quint32(uchar(data[0])) | quint32(uchar(data[1])) << 8 | quint32(uchar(data[2])) << 16 |
-                          quint32(uchar(data[3])) << 24;
+        const quint32 v = quint32(uchar(data[0])) | quint32(uchar(data[1])) << 8 |
+                          quint32(uchar(data[2])) << 16 | quint32(uchar(data[3])) << 24;
         return left + QStringLiteral("dword:%1").arg(v, 8, 16, QLatin1Char('0')) + lineBreak;
     }
-    const QString prefix =
-        left + (type == registry::RegBinary ? QStringLiteral("hex:") : QStringLiteral("hex(%1):").arg(type, 0, 16));
+    const QString prefix = left + (type == registry::RegBinary ? QStringLiteral("hex:")
+                                                               : QStringLiteral("hex(%1):").arg(type, 0, 16));
     return formatHex(prefix, data, lineBreak) + lineBreak;
 }
 
-bool sameName(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 // A deletion of `deleted` removes `path` and every key below it.
 bool deletes(const QString& deleted, const QString& path) {
@@ -225,7 +232,8 @@ Line parseValue(const QString& text, const QString& raw, const QString& fileName
         if (!readQuoted(data, end, value) || !data.mid(end).trimmed().isEmpty())
             fail(fileName, lineNo, QStringLiteral("a string value that is not closed properly"));
         line.type = registry::RegSz;
-        line.data = QByteArray(reinterpret_cast<const char*>(value.utf16()), value.size() * 2) + QByteArray(2, '\0');
+        line.data =
+            QByteArray(reinterpret_cast<const char*>(value.utf16()), value.size() * 2) + QByteArray(2, '\0');
         return line;
     }
     if (data.startsWith(QStringLiteral("dword:"), Qt::CaseInsensitive)) {
@@ -262,7 +270,9 @@ Line parseValue(const QString& text, const QString& raw, const QString& fileName
 
 } // namespace
 
-QString sectionKeyPath(const QString& section) { return QStringLiteral("HKEY_CURRENT_USER\\Software\\") + section; }
+QString sectionKeyPath(const QString& section) {
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\") + section;
+}
 
 Document parse(const QByteArray& bytes, const QString& fileName) {
     Document document;
@@ -320,7 +330,8 @@ QByteArray serialize(const Document& document) {
         text.append(line.raw);
     switch (document.encoding) {
     case Encoding::Utf16LeBom:
-        return QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        return QByteArray("\xFF\xFE", 2) +
+               QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
     case Encoding::Utf8Bom:
         return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
     case Encoding::Utf8:

@@ -40,7 +40,8 @@ std::string toUtf8(std::u16string_view text) {
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = text[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF) {
             c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (c >= 0xD800 && c <= 0xDFFF) {
@@ -69,7 +70,9 @@ std::string invalidDataTypeMessage(std::u16string_view name) {
     return "Invalid data type for '" + toUtf8(name) + "'";
 }
 
-std::string failedToCreateKeyMessage(std::u16string_view section) { return "Failed to create key " + toUtf8(section); }
+std::string failedToCreateKeyMessage(std::u16string_view section) {
+    return "Failed to create key " + toUtf8(section);
+}
 
 std::string failedToSetDataMessage(std::u16string_view name) {
     return "Failed to set data for '" + toUtf8(name) + "'";

@@ -14,11 +14,14 @@ std::wstring keyPath(std::u16string_view section) {
     return path;
 }
 
-std::wstring wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
 
 class Key {
 public:
-    explicit Key(HKEY handle) : m_handle(handle) {}
+    explicit Key(HKEY handle)
+        : m_handle(handle) {}
     ~Key() {
         if (m_handle)
             RegCloseKey(m_handle);
@@ -36,7 +39,8 @@ private:
 Lookup WindowsRegistry::lookup(std::u16string_view section, std::u16string_view name) const {
     Lookup found;
     HKEY handle = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath(section).c_str(), 0, KEY_ALL_ACCESS, &handle) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, keyPath(section).c_str(), 0, KEY_ALL_ACCESS, &handle) !=
+        ERROR_SUCCESS)
         return found;
     Key key(handle);
     found.keyOpened = true;
@@ -70,8 +74,8 @@ void WindowsRegistry::writeString(std::u16string_view section, std::u16string_vi
         throw Error(failedToCreateKeyMessage(section));
     Key key(handle);
     const std::vector<std::uint8_t> data = stringData(text);
-    if (RegSetValueExW(key.get(), wide(name).c_str(), 0, REG_SZ, data.data(), static_cast<DWORD>(data.size())) !=
-        ERROR_SUCCESS)
+    if (RegSetValueExW(key.get(), wide(name).c_str(), 0, REG_SZ, data.data(),
+                       static_cast<DWORD>(data.size())) != ERROR_SUCCESS)
         throw Error(failedToSetDataMessage(name));
 }
 

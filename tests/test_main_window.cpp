@@ -13,9 +13,10 @@ QString vusBistral(const QString& programmPath) {
         .arg(QString(programmPath).replace(QStringLiteral("\\"), QStringLiteral("\\\\")));
 }
 
-const QString noDatabaseWarning = QStringLiteral(
-    "Не определен файл базы данных по умолчанию!!! Пожалуйста, откройте программу Сорвентия выбрав нужный файл "
-    "базы. Затем закройте программу  и откройте снова. Путь к необходимой бызе должен предлагаться по умолчанию.");
+const QString noDatabaseWarning = QStringLiteral("Не определен файл базы данных по умолчанию!!! Пожалуйста, "
+                                                 "откройте программу Сорвентия выбрав нужный файл "
+                                                 "базы. Затем закройте программу  и откройте снова. Путь к "
+                                                 "необходимой бызе должен предлагаться по умолчанию.");
 
 } // namespace
 
@@ -48,10 +49,10 @@ private Q_SLOTS:
     void formShow_data() {
         QTest::addColumn<QString>("registry");
         QTest::addColumn<QString>("firstLine");
-        QTest::newRow("folder of the companion")
-            << vusBistral(QStringLiteral("D:\\Work\\ВУС бистрал\\")) << "Каталог установки программы ВУС бистрал = D:\\Work\\";
-        QTest::newRow("other letter case")
-            << vusBistral(QStringLiteral("d:\\work\\вус БИСТРАЛ\\")) << "Каталог установки программы ВУС бистрал = d:\\work\\";
+        QTest::newRow("folder of the companion") << vusBistral(QStringLiteral("D:\\Work\\ВУС бистрал\\"))
+                                                 << "Каталог установки программы ВУС бистрал = D:\\Work\\";
+        QTest::newRow("other letter case") << vusBistral(QStringLiteral("d:\\work\\вус БИСТРАЛ\\"))
+                                           << "Каталог установки программы ВУС бистрал = d:\\work\\";
         QTest::newRow("slashes") << vusBistral(QStringLiteral("/home/op/Kit/ВУС Бистрал/"))
                                  << "Каталог установки программы ВУС бистрал = /home/op/Kit/";
         QTest::newRow("False is not the default")
@@ -87,7 +88,8 @@ private Q_SLOTS:
     }
 
     void formShowRegistryErrorGoesToTheErrorBox() {
-        WindowFixture f(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=dword:00000001\n"));
+        WindowFixture f(
+            QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=dword:00000001\n"));
         f.window->show();
         QVERIFY(f.log().isEmpty());
         QCOMPARE(f.dialogs.shown.size(), 1);

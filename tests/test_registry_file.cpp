@@ -13,24 +13,25 @@
 
 namespace {
 
-const QString kit = QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n"
-                                   "\"ProgrammPath\"=\"C:\\\\Kit\\\\ВУС бистрал\\\\\"\n"
-                                   "\"ProgrammVersion\"=\"3.6\"\n"
-                                   "\"Empty\"=\"\"\n"
-                                   "\"Number\"=dword:00000024\n"
-                                   "\"Expand\"=hex(2):25,00,55,00,53,00,45,00,52,00,50,00,52,00,4f,00,46,00,49,00,\\\n"
-                                   "  4c,00,45,00,25,00,5c,00,62,00,2e,00,61,00,00,00\n"
-                                   "\"WithNul\"=hex(1):61,00,00,00,62,00,00,00\n"
-                                   "\"NoData\"=hex(0):\n"
-                                   "\"None\"=hex(0):01\n"
-                                   "\"Multi\"=hex(7):61,00,00,00,00,00\n"
-                                   "\"Quote\"=\"say \\\"hi\\\"\"\n"
-                                   "@=\"default value\"\n"
-                                   "\n"
-                                   "[HKEY_CURRENT_USER\\Software\\SchoolBase]\n"
-                                   "\"Gone\"=\"x\"\n"
-                                   "\"Gone\"=-\n"
-                                   "\n");
+const QString kit =
+    QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n"
+                   "\"ProgrammPath\"=\"C:\\\\Kit\\\\ВУС бистрал\\\\\"\n"
+                   "\"ProgrammVersion\"=\"3.6\"\n"
+                   "\"Empty\"=\"\"\n"
+                   "\"Number\"=dword:00000024\n"
+                   "\"Expand\"=hex(2):25,00,55,00,53,00,45,00,52,00,50,00,52,00,4f,00,46,00,49,00,\\\n"
+                   "  4c,00,45,00,25,00,5c,00,62,00,2e,00,61,00,00,00\n"
+                   "\"WithNul\"=hex(1):61,00,00,00,62,00,00,00\n"
+                   "\"NoData\"=hex(0):\n"
+                   "\"None\"=hex(0):01\n"
+                   "\"Multi\"=hex(7):61,00,00,00,00,00\n"
+                   "\"Quote\"=\"say \\\"hi\\\"\"\n"
+                   "@=\"default value\"\n"
+                   "\n"
+                   "[HKEY_CURRENT_USER\\Software\\SchoolBase]\n"
+                   "\"Gone\"=\"x\"\n"
+                   "\"Gone\"=-\n"
+                   "\n");
 
 } // namespace
 
@@ -41,9 +42,7 @@ class TestRegistryFile : public QObject {
     QString path() const { return m_dir.filePath(QStringLiteral("registry.reg")); }
 
 private Q_SLOTS:
-    void init() {
-        QFile::remove(path());
-    }
+    void init() { QFile::remove(path()); }
 
     void readingRules_data() {
         QTest::addColumn<QString>("section");
@@ -51,20 +50,58 @@ private Q_SLOTS:
         QTest::addColumn<QString>("defaultText");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("missing section, default") << "VUSBase" << "ProgrammPath" << "false" << "false";
-        QTest::newRow("missing section, empty default") << "VUSBase" << "ProgrammPath" << "" << "";
-        QTest::newRow("missing value, default") << "vus_bistral" << "MainBasePath" << "false" << "false";
-        QTest::newRow("missing value, empty default") << "vus_bistral" << "MainBasePath" << "" << "";
-        QTest::newRow("empty value is not the default") << "vus_bistral" << "Empty" << "false" << "";
-        QTest::newRow("string with escapes") << "vus_bistral" << "ProgrammPath" << "false"
+        QTest::newRow("missing section, default") << "VUSBase"
+                                                  << "ProgrammPath"
+                                                  << "false"
+                                                  << "false";
+        QTest::newRow("missing section, empty default") << "VUSBase"
+                                                        << "ProgrammPath"
+                                                        << ""
+                                                        << "";
+        QTest::newRow("missing value, default") << "vus_bistral"
+                                                << "MainBasePath"
+                                                << "false"
+                                                << "false";
+        QTest::newRow("missing value, empty default") << "vus_bistral"
+                                                      << "MainBasePath"
+                                                      << ""
+                                                      << "";
+        QTest::newRow("empty value is not the default") << "vus_bistral"
+                                                        << "Empty"
+                                                        << "false"
+                                                        << "";
+        QTest::newRow("string with escapes") << "vus_bistral"
+                                             << "ProgrammPath"
+                                             << "false"
                                              << "C:\\Kit\\ВУС бистрал\\";
-        QTest::newRow("quotes") << "vus_bistral" << "Quote" << "" << "say \"hi\"";
-        QTest::newRow("names ignore letter case") << "VUS_BISTRAL" << "programmversion" << "" << "3.6";
-        QTest::newRow("expand string stays unexpanded") << "vus_bistral" << "Expand" << "" << "%USERPROFILE%\\b.a";
-        QTest::newRow("string up to its first NUL") << "vus_bistral" << "WithNul" << "" << "a";
-        QTest::newRow("value without data") << "vus_bistral" << "NoData" << "false" << "";
-        QTest::newRow("default value") << "vus_bistral" << "" << "" << "default value";
-        QTest::newRow("deleted value") << "SchoolBase" << "Gone" << "false" << "false";
+        QTest::newRow("quotes") << "vus_bistral"
+                                << "Quote"
+                                << ""
+                                << "say \"hi\"";
+        QTest::newRow("names ignore letter case") << "VUS_BISTRAL"
+                                                  << "programmversion"
+                                                  << ""
+                                                  << "3.6";
+        QTest::newRow("expand string stays unexpanded") << "vus_bistral"
+                                                        << "Expand"
+                                                        << ""
+                                                        << "%USERPROFILE%\\b.a";
+        QTest::newRow("string up to its first NUL") << "vus_bistral"
+                                                    << "WithNul"
+                                                    << ""
+                                                    << "a";
+        QTest::newRow("value without data") << "vus_bistral"
+                                            << "NoData"
+                                            << "false"
+                                            << "";
+        QTest::newRow("default value") << "vus_bistral"
+                                       << ""
+                                       << ""
+                                       << "default value";
+        QTest::newRow("deleted value") << "SchoolBase"
+                                       << "Gone"
+                                       << "false"
+                                       << "false";
     }
     void readingRules() {
         QFETCH(QString, section);
@@ -93,19 +130,20 @@ private Q_SLOTS:
     }
 
     void missingFileReadsEmpty() {
-        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammPath"),
-                                                 QStringLiteral("false")),
+        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("vus_bistral"),
+                                                 QStringLiteral("ProgrammPath"), QStringLiteral("false")),
                  QStringLiteral("false"));
     }
 
     void newFileIsUtf8AndPrivate() {
         const QString nested = m_dir.filePath(QStringLiteral("new/kvarnel/registry.reg"));
         RegistryFile registry(nested);
-        registry.writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+        registry.writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                             QStringLiteral("3.7"));
         QCOMPARE(registry.readString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"), QString()),
                  QStringLiteral("3.7"));
         QCOMPARE(readBytes(nested), regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\VUS_dop]\n"
-                                                                "\"ProgrammVersion\"=\"3.7\"\n")));
+                                                               "\"ProgrammVersion\"=\"3.7\"\n")));
         QCOMPARE(QFileInfo(nested).permissions() & 0xF0FF, QFile::ReadOwner | QFile::WriteOwner);
         QCOMPARE(QFileInfo(QFileInfo(nested).absolutePath()).permissions() & 0xF0FF,
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -119,7 +157,8 @@ private Q_SLOTS:
         RegistryFile(path()).writeString(QStringLiteral("vus_bistral"), QStringLiteral("PROGRAMMVERSION"),
                                          QStringLiteral("3.7"));
         QString expected = body;
-        expected.replace(QStringLiteral("\"ProgrammVersion\"=\"3.6\""), QStringLiteral("\"ProgrammVersion\"=\"3.7\""));
+        expected.replace(QStringLiteral("\"ProgrammVersion\"=\"3.6\""),
+                         QStringLiteral("\"ProgrammVersion\"=\"3.7\""));
         QCOMPARE(readBytes(path()), regeditFile(expected, true));
     }
 
@@ -127,30 +166,38 @@ private Q_SLOTS:
         writeBytes(path(), regeditFile(kit));
         RegistryFile registry(path());
         registry.writeString(QStringLiteral("vus_bistral"), QStringLiteral("Number"), QStringLiteral("3.7"));
-        registry.writeString(QStringLiteral("SchoolBase"), QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+        registry.writeString(QStringLiteral("SchoolBase"), QStringLiteral("ProgrammVersion"),
+                             QStringLiteral("3.7"));
         registry.writeString(QStringLiteral("New"), QStringLiteral("Path"), QStringLiteral("D:\\\"q\"\\"));
         QCOMPARE(registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("Number"), QString()),
                  QStringLiteral("3.7"));
-        QCOMPARE(registry.readString(QStringLiteral("SchoolBase"), QStringLiteral("ProgrammVersion"), QString()),
-                 QStringLiteral("3.7"));
+        QCOMPARE(
+            registry.readString(QStringLiteral("SchoolBase"), QStringLiteral("ProgrammVersion"), QString()),
+            QStringLiteral("3.7"));
         QCOMPARE(registry.readString(QStringLiteral("New"), QStringLiteral("Path"), QString()),
                  QStringLiteral("D:\\\"q\"\\"));
         const QString text = QString::fromUtf8(readBytes(path()));
         QVERIFY(text.contains(QStringLiteral("\"Number\"=\"3.7\"\r\n")));
         QVERIFY(text.contains(QStringLiteral("\"Gone\"=-\r\n\"ProgrammVersion\"=\"3.7\"\r\n")));
-        QVERIFY(text.endsWith(QStringLiteral("\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"Path\"=\"D:\\\\\\\"q\\\"\\\\\"\r\n")));
+        QVERIFY(text.endsWith(QStringLiteral(
+            "\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"Path\"=\"D:\\\\\\\"q\\\"\\\\\"\r\n")));
     }
 
     void malformedFileIsNeverWritten_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("line");
         QTest::newRow("no header") << QByteArray("[HKEY_CURRENT_USER\\Software\\a]\r\n") << 1;
-        QTest::newRow("garbage line") << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\nxyz\n")) << 4;
-        QTest::newRow("open string") << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"x\n"))
+        QTest::newRow("garbage line")
+            << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\nxyz\n")) << 4;
+        QTest::newRow("open string") << regeditFile(
+                                            QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"x\n"))
                                      << 4;
-        QTest::newRow("bad hex") << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=hex:zz\n")) << 4;
+        QTest::newRow("bad hex") << regeditFile(
+                                        QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=hex:zz\n"))
+                                 << 4;
         QTest::newRow("value before key") << regeditFile(QStringLiteral("\"v\"=\"x\"\n")) << 3;
-        QTest::newRow("not UTF-8") << QByteArray("Windows Registry Editor Version 5.00\r\n\r\n; \xC0\xC1\r\n") << 3;
+        QTest::newRow("not UTF-8") << QByteArray("Windows Registry Editor Version 5.00\r\n\r\n; \xC0\xC1\r\n")
+                                   << 3;
     }
     void malformedFileIsNeverWritten() {
         QFETCH(QByteArray, bytes);
@@ -164,16 +211,18 @@ private Q_SLOTS:
         } catch (const Error& error) {
             QVERIFY2(QString::fromUtf8(error.what()).contains(where), error.what());
         }
-        QVERIFY_THROWS_EXCEPTION(Error, registry.writeString(QStringLiteral("a"), QStringLiteral("v"),
-                                                             QStringLiteral("x")));
+        QVERIFY_THROWS_EXCEPTION(
+            Error, registry.writeString(QStringLiteral("a"), QStringLiteral("v"), QStringLiteral("x")));
         QCOMPARE(readBytes(path()), bytes);
     }
 
     void writeThatCannotBeStoredNamesTheKeyOrValue_data() {
         QTest::addColumn<QString>("section");
         QTest::addColumn<QString>("message");
-        QTest::newRow("new key") << "SchoolBase" << "Failed to create key SchoolBase";
-        QTest::newRow("existing key") << "vus_bistral" << "Failed to set data for 'ProgrammVersion'";
+        QTest::newRow("new key") << "SchoolBase"
+                                 << "Failed to create key SchoolBase";
+        QTest::newRow("existing key") << "vus_bistral"
+                                      << "Failed to set data for 'ProgrammVersion'";
     }
     void writeThatCannotBeStoredNamesTheKeyOrValue() {
         QFETCH(QString, section);
@@ -186,22 +235,25 @@ private Q_SLOTS:
         QVERIFY(folder.mkdir(QStringLiteral("ro")));
         const QString blocked = m_dir.filePath(QStringLiteral("ro/registry.reg"));
         writeBytes(blocked, before);
-        QVERIFY(QFile::setPermissions(m_dir.filePath(QStringLiteral("ro")), QFile::ReadOwner | QFile::ExeOwner));
+        QVERIFY(
+            QFile::setPermissions(m_dir.filePath(QStringLiteral("ro")), QFile::ReadOwner | QFile::ExeOwner));
         try {
-            RegistryFile(blocked).writeString(section, QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+            RegistryFile(blocked).writeString(section, QStringLiteral("ProgrammVersion"),
+                                              QStringLiteral("3.7"));
             QFAIL("no error raised");
         } catch (const Error& error) {
             QCOMPARE(QString::fromUtf8(error.what()), message);
         }
         QCOMPARE(readBytes(blocked), before);
-        QFile::setPermissions(m_dir.filePath(QStringLiteral("ro")), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QFile::setPermissions(m_dir.filePath(QStringLiteral("ro")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 
     void readOnlyFileReads() {
         writeBytes(path(), regeditFile(kit));
         QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner));
-        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
-                                                 QString()),
+        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("vus_bistral"),
+                                                 QStringLiteral("ProgrammVersion"), QString()),
                  QStringLiteral("3.6"));
         QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
     }
@@ -226,8 +278,9 @@ private Q_SLOTS:
             QCOMPARE(registry.readString(QStringLiteral("B"), QStringLiteral("v%1").arg(i), QString()),
                      QString::number(i));
         }
-        QCOMPARE(registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"), QString()),
-                 QStringLiteral("3.6"));
+        QCOMPARE(
+            registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"), QString()),
+            QStringLiteral("3.6"));
         QVERIFY(!QFileInfo::exists(path() + QStringLiteral(".lock")));
     }
 };

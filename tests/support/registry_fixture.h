@@ -11,7 +11,8 @@ inline QByteArray regeditFile(const QString& body, bool utf16 = false) {
     text.replace(QStringLiteral("\n"), QStringLiteral("\r\n"));
     if (!utf16)
         return text.toUtf8();
-    return QByteArray("\xFF\xFE", 2) + QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    return QByteArray("\xFF\xFE", 2) +
+           QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
 }
 
 inline void writeBytes(const QString& path, const QByteArray& bytes) {

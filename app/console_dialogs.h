@@ -1,0 +1,13 @@
+#pragma once
+
+#include "platform/dialogs.h"
+
+// The unattended mode's dialogs: every box goes to standard error as "<caption>: <text>"; the file
+// dialog answers as an operator who cancels.
+class ConsoleDialogs final : public Dialogs {
+public:
+    void messageBox(const QString& text, const QString& caption, BoxIcon icon) override;
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    std::optional<QString> openFile(const OpenFileRequest& request) override;
+};

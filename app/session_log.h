@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/dialogs.h"
+
+#include <QFile>
+#include <QString>
+
+// The support log of --log: every activity-log line and every message box, each with a timestamp,
+// appended to a file, so that support staff can read afterwards what an operator saw.
+class SessionLog {
+public:
+    // Raises Error when the file cannot be opened for appending.
+    explicit SessionLog(const QString& path);
+
+    void line(const QString& text);
+    void box(const QString& caption, const QString& text);
+
+private:
+    void write(const QString& entry);
+    QFile m_file;
+};
+
+// Dialogs that write each box into the session log before showing it through `inner`.
+class LoggedDialogs final : public Dialogs {
+public:
+    LoggedDialogs(Dialogs& inner, SessionLog& log)
+        : m_inner(inner)
+        , m_log(log) {}
+
+    void messageBox(const QString& text, const QString& caption, BoxIcon icon) override;
+    void showMessage(const QString& text) override;
+    void showError(const QString& text) override;
+    std::optional<QString> openFile(const OpenFileRequest& request) override;
+
+private:
+    Dialogs& m_inner;
+    SessionLog& m_log;
+};

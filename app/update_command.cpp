@@ -1,0 +1,96 @@
+#include "app/main.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+
+#include <memory>
+
+namespace {
+
+// One updater at a time per extraction folder, whatever the user or the mode. The lock lives in the
+// user's runtime or temporary folder, so that nothing is written into the kit for it.
+std::unique_ptr<QLockFile> lockExtractionFolder(const QString& folder) {
+    QString lockFolder = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (lockFolder.isEmpty() || !QFileInfo(lockFolder).isDir())
+        lockFolder = QDir::tempPath();
+    const QByteArray key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath()).toUtf8();
+    const QString name = QStringLiteral("update_3_7-%1.lock")
+                             .arg(QString::fromLatin1(
+                                 QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(20)));
+    auto lock = std::make_unique<QLockFile>(QDir(lockFolder).filePath(name));
+    lock->setStaleLockTime(0); // a lock of a process that died is stale, however young
+    if (!lock->tryLock(0))
+        return nullptr;
+    return lock;
+}
+
+} // namespace
+
+void TfmMain::Button3Click(QObject*) {
+    m_updateOutcome = UpdateOutcome::NotRun;
+    Registry& registry = *m_seams.registry;
+    const QString section = QStringLiteral("vus_bistral");
+    const QString installation =
+        registry.readString(section, QStringLiteral("ProgrammPath"), QStringLiteral("false"));
+    const QString mainBasePath = registry.readString(section, QStringLiteral("MainBasePath"), QString());
+    const QString version = registry.readString(section, QStringLiteral("ProgrammVersion"), QString());
+
+    const QString databasePath =
+        mainBasePath.isEmpty()
+            ? installation + QDir::toNativeSeparators(QStringLiteral("base/MainBase.accdb"))
+            : mainBasePath;
+    const auto stop = [this](const QString& text, const QString& caption) {
+        m_seams.dialogs->messageBox(text, caption);
+        m_updateOutcome = UpdateOutcome::CheckFailed;
+    };
+    if (!paths::fileExists(databasePath))
+        return stop(QStringLiteral("Не найдена база данных бистрала!"), QStringLiteral("Ошибка"));
+    if (!paths::fileExists(installation + QStringLiteral("bistral.exe")))
+        return stop(QStringLiteral("Программа не найдена! Повторите попытку!"), QStringLiteral("Ошибка"));
+    if (version.isEmpty())
+        return stop(
+            QStringLiteral("Не определена версия программы. Во избежание ошибок обновление\r\nобновление "
+                           "проведено не будет! Пожалуйста, запустите, а затем закройте ВУС-бистрал!"),
+            QStringLiteral("Внимание"));
+    if (installation == QStringLiteral("false"))
+        return stop(
+            QStringLiteral("Не найден каталог установки программы. Запустите ВУС-бистрал и модули!  Затем "
+                           "снова попытайтесь установить обновление."),
+            QStringLiteral("Внимание!"));
+
+    const QString extractionFolder = paths::removeFolderName(
+        paths::removeFolderName(installation, QStringLiteral("ВУС бистрал\\")), QStringLiteral("Бистрал\\"));
+
+    const std::unique_ptr<QLockFile> lock = lockExtractionFolder(extractionFolder);
+    if (!lock) {
+        m_seams.dialogs->messageBox(
+            QStringLiteral("Обновление в эту папку уже устанавливает другая копия программы "
+                           "обновления. Дождитесь её завершения."),
+            QStringLiteral("Внимание"));
+        m_updateOutcome = UpdateOutcome::AlreadyRunning;
+        return;
+    }
+
+    if (!CopyRes(extractionFolder)) {
+        m_updateOutcome = UpdateOutcome::ExtractionFailed;
+        return;
+    }
+
+    try {
+        AppendToLog(QString());
+        AppendToLog(QStringLiteral("Обновляем записи реестра..."));
+        AppendToLog(QString());
+        UpdateReestr();
+    } catch (const std::exception&) {
+        AppendToLog(QStringLiteral("Ошибка доступа к реестру..."));
+        m_updateOutcome = UpdateOutcome::RegistryFailed;
+        return;
+    }
+    AddToLog(QStringLiteral("Процедура обновления успешно завершена..."));
+    m_updateOutcome = UpdateOutcome::Succeeded;
+}
