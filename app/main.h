@@ -69,6 +69,8 @@ public:
 
     // --- Update command (app/update_command.cpp)
     void Button3Click(QObject* Sender);
+    // The installation folder without the companion program's folder names.
+    static QString extractionFolderOf(const QString& installationFolder);
     UpdateOutcome lastUpdateOutcome() const { return m_updateOutcome; }
 
     // --- Archive extraction (app/archive_extraction.cpp)

@@ -3,33 +3,16 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 
-#include <QCryptographicHash>
+#include "app/update_lock.h"
 #include <QDir>
-#include <QFileInfo>
-#include <QLockFile>
 
 #include <memory>
 
-namespace {
-
-// One updater at a time per extraction folder, whatever the user or the mode. The lock lives in the
-// user's runtime or temporary folder, so that nothing is written into the kit for it.
-std::unique_ptr<QLockFile> lockExtractionFolder(const QString& folder) {
-    QString lockFolder = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    if (lockFolder.isEmpty() || !QFileInfo(lockFolder).isDir())
-        lockFolder = QDir::tempPath();
-    const QByteArray key = QDir::cleanPath(QFileInfo(folder).absoluteFilePath()).toUtf8();
-    const QString name = QStringLiteral("update_3_7-%1.lock")
-                             .arg(QString::fromLatin1(
-                                 QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(20)));
-    auto lock = std::make_unique<QLockFile>(QDir(lockFolder).filePath(name));
-    lock->setStaleLockTime(0); // a lock of a process that died is stale, however young
-    if (!lock->tryLock(0))
-        return nullptr;
-    return lock;
+QString TfmMain::extractionFolderOf(const QString& installationFolder) {
+    return paths::removeFolderName(
+        paths::removeFolderName(installationFolder, QStringLiteral("ВУС бистрал\\")),
+        QStringLiteral("Бистрал\\"));
 }
-
-} // namespace
 
 void TfmMain::Button3Click(QObject*) {
     m_updateOutcome = UpdateOutcome::NotRun;
@@ -63,10 +46,9 @@ void TfmMain::Button3Click(QObject*) {
                            "снова попытайтесь установить обновление."),
             QStringLiteral("Внимание!"));
 
-    const QString extractionFolder = paths::removeFolderName(
-        paths::removeFolderName(installation, QStringLiteral("ВУС бистрал\\")), QStringLiteral("Бистрал\\"));
+    const QString extractionFolder = extractionFolderOf(installation);
 
-    const std::unique_ptr<QLockFile> lock = lockExtractionFolder(extractionFolder);
+    const std::unique_ptr<QLockFile> lock = lockUpdateOf(extractionFolder);
     if (!lock) {
         m_seams.dialogs->messageBox(
             QStringLiteral("Обновление в эту папку уже устанавливает другая копия программы "

@@ -19,6 +19,14 @@ ArchiveEntry fileEntry(const QString& name, const QByteArray& data) {
 }
 
 void writeArchive(const QString& path, const QList<ArchiveEntry>& entries, const QByteArray& password) {
+    if (entries.isEmpty()) {
+        // libzip writes no file for an archive without items: the end record alone is one.
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(QByteArray("PK\x05\x06", 4) + QByteArray(18, '\0')) != 22)
+            throw std::runtime_error("cannot write " + path.toStdString());
+        return;
+    }
     int code = 0;
     zip_t* archive = zip_open(QFile::encodeName(path).constData(), ZIP_CREATE | ZIP_TRUNCATE, &code);
     if (!archive)

@@ -41,8 +41,6 @@ public:
     void writeString(const QString& section, const QString& name, const QString& text) override {
         m_native.writeString(toU16(section), toU16(name), toU16(text));
     }
-
-protected:
     registry::Lookup lookup(const QString& section, const QString& name) const override {
         return m_native.lookup(toU16(section), toU16(name));
     }

@@ -18,7 +18,7 @@ public:
     // "Failed to create key <section>" or "Failed to set data for '<name>'".
     virtual void writeString(const QString& section, const QString& name, const QString& text) = 0;
 
-protected:
+    // What the backend holds for the value, before the reading rules.
     virtual registry::Lookup lookup(const QString& section, const QString& name) const = 0;
 };
 

@@ -12,8 +12,6 @@ public:
 
     const QString& path() const { return m_path; }
     void writeString(const QString& section, const QString& name, const QString& text) override;
-
-protected:
     registry::Lookup lookup(const QString& section, const QString& name) const override;
 
 private:

@@ -274,7 +274,8 @@ private:
             fail(QStringLiteral("%1: %2").arg(shown, zipErrorText(closed)));
 
         if (item.unixMode >= 0) {
-            file->setMode(permissionsOf(item.unixMode), true);
+            // As stored, less what the user's umask withholds from new files.
+            file->setMode(permissionsOf(item.unixMode & ~processUmask()), true);
         } else {
             // A DOS item: read-only, or writable as the system makes new files.
             const int base = 0666 & ~processUmask();

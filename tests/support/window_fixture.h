@@ -4,8 +4,8 @@
 #include "app/about.h"
 #include "app/main.h"
 #include "platform/registry_file.h"
+#include "support/kit_folders.h"
 #include "support/recording_dialogs.h"
-#include "support/registry_fixture.h"
 #include "ui_main.h"
 
 #include <QDir>
@@ -16,14 +16,10 @@
 #include <memory>
 
 // A main window on a registry file and an updater folder of its own, with recorded dialogs.
-struct WindowFixture {
-    explicit WindowFixture(const QString& registryBody = QString()) {
-        registryPath = dir.filePath(QStringLiteral("registry.reg"));
-        if (!registryBody.isNull())
-            writeBytes(registryPath, regeditFile(registryBody));
+struct WindowFixture : KitFolders {
+    explicit WindowFixture(const QString& registryBody = QString())
+        : KitFolders(registryBody) {
         registry = std::make_unique<RegistryFile>(registryPath);
-        updaterFolder = dir.filePath(QStringLiteral("updater")) + u'/';
-        QDir().mkpath(updaterFolder);
         seams.dialogs = &dialogs;
         seams.registry = registry.get();
         seams.updaterFolder = updaterFolder;
@@ -45,9 +41,6 @@ struct WindowFixture {
         return selected.size() == 1 ? ui().ListBox1->row(selected.first()) : -1;
     }
 
-    QTemporaryDir dir;
-    QString registryPath;
-    QString updaterFolder;
     RecordingDialogs dialogs;
     std::unique_ptr<RegistryFile> registry;
     Seams seams;
