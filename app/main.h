@@ -57,6 +57,12 @@ public:
     // --- Progress message
     void MyProgress(int wParam, qint32 lParam);
 
+    // --- File maintenance: obsolete files (files/obsolete_files.cpp)
+    void RemoveFiles(const QString& _path);             // `_path` ends with a separator
+    bool RemoveEmptyFolders(const QString& rootFolder); // true when `rootFolder` was removed
+    void Button5Click();
+
+
 Q_SIGNALS:
     void logLineAdded(const QString& line);
 
