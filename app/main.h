@@ -62,6 +62,10 @@ public:
     bool RemoveEmptyFolders(const QString& rootFolder); // true when `rootFolder` was removed
     void Button5Click();
 
+    // --- File maintenance: photo folders (files/photo_folders.cpp)
+    static QString DirNameForPhoto(const QString& s2);
+    void RenameDirForPhoto(const QString& dir_name);
+    void Button4Click();
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);
