@@ -42,6 +42,8 @@ void TfmMain::connectHandlers() {
         {[this](const QString& name) { ArchiverExtractFile(name); },
          [this](const QString& name, double progress) { ArchiverFileProgress(name, progress); },
          [this](double progress) { ArchiverOverallProgress(progress); }});
+    bind(ui->Button4, &QPushButton::clicked, &TfmMain::Button4Click);
+    bind(ui->Button5, &QPushButton::clicked, &TfmMain::Button5Click);
 }
 
 void TfmMain::handle(const std::function<void()>& handler) {

@@ -81,6 +81,15 @@ public:
     void ArchiverFileProgress(const QString& FileName, double Progress);
     void ArchiverOverallProgress(double Progress);
     ZipArchive Archiver;
+    // --- File maintenance: obsolete files (files/obsolete_files.cpp)
+    void RemoveFiles(const QString& _path);             // `_path` ends with a separator
+    bool RemoveEmptyFolders(const QString& rootFolder); // true when `rootFolder` was removed
+    void Button5Click();
+
+    // --- File maintenance: photo folders (files/photo_folders.cpp)
+    static QString DirNameForPhoto(const QString& s2);
+    void RenameDirForPhoto(const QString& dir_name);
+    void Button4Click();
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);

@@ -1,0 +1,103 @@
+#include "app/main.h"
+
+#include "platform/folder_handle.h"
+#include "platform/paths.h"
+#include "platform/text_lines.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// The folders and the file name of a listed line, relative to the target folder, with "." and ".."
+// resolved the way Windows resolves them. None for a line that is absolute (a separator or a drive
+// first) or that climbs out of the target folder: the list must not reach anything outside it.
+std::optional<QStringList> listedPath(const QString& line) {
+    if (line.startsWith(u'\\') || line.startsWith(u'/'))
+        return std::nullopt;
+    if (line.size() >= 2 && line.at(1) == u':' && line.at(0).isLetter() && line.at(0).unicode() < 0x80)
+        return std::nullopt;
+    QStringList components;
+    const QStringList parts = QString(line).replace(u'\\', u'/').split(u'/');
+    for (const QString& part : parts) {
+        if (part.isEmpty() || part == u".")
+            continue;
+        if (part == u"..") {
+            if (components.isEmpty())
+                return std::nullopt;
+            components.removeLast();
+            continue;
+        }
+        components.append(part);
+    }
+    return components;
+}
+
+// Deletes the listed file without following any link on the way, so that nothing outside `target`
+// goes. A line that names a folder (an empty line, a trailing separator) deletes nothing.
+void removeListedFile(const FolderHandle& target, const QString& line) {
+    const std::optional<QStringList> path = listedPath(line);
+    if (!path || path->isEmpty() || line.endsWith(u'\\') || line.endsWith(u'/'))
+        return;
+    FolderHandle folder;
+    const FolderHandle* at = &target;
+    for (qsizetype i = 0; i + 1 < path->size(); ++i) {
+        folder = at->child(path->at(i));
+        if (!folder.isOpen())
+            return;
+        at = &folder;
+    }
+    at->removeFile(path->last());
+}
+
+// Prunes the folder `name` of `parent`: true when it was removed. A link is an entry like a file: it
+// keeps its folder and is never followed.
+bool removeEmptyFolder(const FolderHandle& parent, const QString& name) {
+    const FolderHandle folder = parent.child(name);
+    bool removable = true;
+    for (const FolderHandle::Entry& entry : folder.entries()) {
+        if (entry.name.startsWith(u'.'))
+            continue;
+        if (entry.kind == FolderHandle::Kind::Folder) {
+            if (!removeEmptyFolder(folder, entry.name))
+                removable = false;
+        } else {
+            removable = false;
+        }
+    }
+    return removable && parent.removeFolder(name);
+}
+
+} // namespace
+
+void TfmMain::RemoveFiles(const QString& _path) {
+    const QStringList lines = text_lines::load(m_seams.updaterFolder + QStringLiteral("res") +
+                                               paths::separator() + QStringLiteral("files.txt"));
+    const FolderHandle target = FolderHandle::open(_path);
+    for (const QString& line : lines)
+        removeListedFile(target, line);
+    RemoveEmptyFolders(_path + QStringLiteral("doc"));
+}
+
+bool TfmMain::RemoveEmptyFolders(const QString& rootFolder) {
+    QString folder = rootFolder;
+    while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(paths::separator())))
+        folder.chop(1);
+    const qsizetype cut = std::max(folder.lastIndexOf(u'/'), folder.lastIndexOf(paths::separator()));
+    QString parent = cut < 0 ? QStringLiteral(".") : folder.left(cut);
+    if (cut >= 0 && (parent.isEmpty() || parent.endsWith(u':'))) // the root of a file system or a drive
+        parent = folder.left(cut + 1);
+    return removeEmptyFolder(FolderHandle::open(parent), folder.mid(cut + 1));
+}
+
+void TfmMain::Button5Click() {
+    // The updater folder: the one the operator unpacked the update into and started it from, which
+    // also holds the list. Nothing else is touched unless the operator puts it there.
+    const QString folder = m_seams.updaterFolder;
+    FolderHandle::open(folder)
+        .child(QStringLiteral("doc"))
+        .rename(QStringLiteral("oplata"), QStringLiteral("Оплата"));
+    RemoveFiles(folder);
+}

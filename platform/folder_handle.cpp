@@ -1,0 +1,229 @@
+#include "platform/folder_handle.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#include <cstdio>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// One name inside a folder: nothing that leads elsewhere, and nothing that the system would cut.
+bool isPlainName(const QString& name) {
+    return !name.isEmpty() && name != u"." && name != u".." && !name.contains(u'/') && !name.contains(u'\0')
+#ifdef _WIN32
+           && !name.contains(u'\\')
+#endif
+        ;
+}
+
+} // namespace
+
+#ifdef _WIN32
+
+FolderHandle FolderHandle::open(const QString& path) {
+    return QFileInfo(path).isDir() ? FolderHandle(QDir(path).absolutePath()) : FolderHandle();
+}
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept
+    : m_path(std::move(other.m_path)) {
+    other.m_path.clear();
+}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    m_path = std::move(other.m_path);
+    other.m_path.clear();
+    return *this;
+}
+
+FolderHandle::~FolderHandle() = default;
+
+bool FolderHandle::isOpen() const {
+    return !m_path.isEmpty();
+}
+
+FolderHandle FolderHandle::child(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return {};
+    const QFileInfo info(m_path + u'/' + name);
+    if (!info.isDir() || info.isSymLink() || info.isJunction())
+        return {};
+    return FolderHandle(info.absoluteFilePath());
+}
+
+QList<FolderHandle::Entry> FolderHandle::entries() const {
+    QList<Entry> result;
+    if (!isOpen())
+        return result;
+    const QFileInfoList infos = QDir(m_path).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
+    for (const QFileInfo& info : infos) {
+        const Kind kind = info.isSymLink() || info.isJunction() ? Kind::Link
+                          : info.isDir()                        ? Kind::Folder
+                                                                : Kind::Other;
+        result.append({info.fileName(), kind});
+    }
+    return result;
+}
+
+bool FolderHandle::removeFile(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return false;
+    const QString path = QDir::toNativeSeparators(m_path + u'/' + name);
+    return ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
+}
+
+bool FolderHandle::removeFolder(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return false;
+    const QString path = QDir::toNativeSeparators(m_path + u'/' + name);
+    return ::RemoveDirectoryW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
+}
+
+bool FolderHandle::rename(const QString& from, const QString& to) const {
+    if (!isOpen() || !isPlainName(from) || !isPlainName(to))
+        return false;
+    // Without MOVEFILE_REPLACE_EXISTING the move refuses an existing target by itself.
+    const QString source = QDir::toNativeSeparators(m_path + u'/' + from);
+    const QString target = QDir::toNativeSeparators(m_path + u'/' + to);
+    return ::MoveFileExW(reinterpret_cast<const wchar_t*>(source.utf16()),
+                         reinterpret_cast<const wchar_t*>(target.utf16()), 0) != 0;
+}
+
+bool FolderHandle::renameCheckingFirst(const QString& from, const QString& to) const {
+    if (!isOpen() || QFileInfo::exists(m_path + u'/' + to))
+        return false;
+    return rename(from, to);
+}
+
+#else
+
+namespace {
+
+int openFolder(int at, const QByteArray& name, int extraFlags) {
+    const auto openWith = [&](int access) {
+        return ::openat(at, name.constData(), access | O_DIRECTORY | O_CLOEXEC | extraFlags);
+    };
+    int fd = openWith(O_RDONLY);
+    // A folder that may be passed through but not listed still leads to its entries.
+    if (fd < 0 && errno == EACCES)
+        fd = openWith(O_PATH);
+    if (fd < 0)
+        return -1;
+    struct stat status;
+    if (::fstat(fd, &status) != 0 || !S_ISDIR(status.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+} // namespace
+
+FolderHandle FolderHandle::open(const QString& path) {
+    if (path.isEmpty() || path.contains(u'\0'))
+        return {};
+    return FolderHandle(openFolder(AT_FDCWD, QFile::encodeName(path), 0));
+}
+
+FolderHandle::FolderHandle(FolderHandle&& other) noexcept
+    : m_fd(other.m_fd) {
+    other.m_fd = -1;
+}
+
+FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
+    if (this != &other) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = other.m_fd;
+        other.m_fd = -1;
+    }
+    return *this;
+}
+
+FolderHandle::~FolderHandle() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+bool FolderHandle::isOpen() const {
+    return m_fd >= 0;
+}
+
+FolderHandle FolderHandle::child(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return {};
+    return FolderHandle(openFolder(m_fd, QFile::encodeName(name), O_NOFOLLOW));
+}
+
+QList<FolderHandle::Entry> FolderHandle::entries() const {
+    QList<Entry> result;
+    if (!isOpen())
+        return result;
+    // A description of its own, so that every listing starts at the beginning.
+    const int listFd = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return result;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return result;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name == "." || name == "..")
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat status;
+            if (::fstatat(m_fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+                type = S_ISDIR(status.st_mode) ? DT_DIR : S_ISLNK(status.st_mode) ? DT_LNK : DT_REG;
+        }
+        const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_LNK ? Kind::Link : Kind::Other;
+        result.append({QFile::decodeName(name), kind});
+    }
+    ::closedir(dir);
+    return result;
+}
+
+bool FolderHandle::removeFile(const QString& name) const {
+    return isOpen() && isPlainName(name) && ::unlinkat(m_fd, QFile::encodeName(name).constData(), 0) == 0;
+}
+
+bool FolderHandle::removeFolder(const QString& name) const {
+    return isOpen() && isPlainName(name) &&
+           ::unlinkat(m_fd, QFile::encodeName(name).constData(), AT_REMOVEDIR) == 0;
+}
+
+bool FolderHandle::rename(const QString& from, const QString& to) const {
+    if (!isOpen() || !isPlainName(from) || !isPlainName(to))
+        return false;
+    // A plain rename would replace an existing empty folder or any file.
+    if (::renameat2(m_fd, QFile::encodeName(from).constData(), m_fd, QFile::encodeName(to).constData(),
+                    RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno == EINVAL || errno == ENOSYS)
+        return renameCheckingFirst(from, to);
+    return false;
+}
+
+bool FolderHandle::renameCheckingFirst(const QString& from, const QString& to) const {
+    if (!isOpen() || !isPlainName(from) || !isPlainName(to))
+        return false;
+    const QByteArray target = QFile::encodeName(to);
+    struct stat status;
+    if (::fstatat(m_fd, target.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
+        return false;
+    return ::renameat(m_fd, QFile::encodeName(from).constData(), m_fd, target.constData()) == 0;
+}
+
+#endif

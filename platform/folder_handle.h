@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// An open folder whose entries are listed, removed and renamed by name. A child folder is opened
+// without following a link, so whatever is reached through a handle lies inside the folder it was
+// opened from, even when a folder is swapped for a link meanwhile.
+class FolderHandle {
+public:
+    enum class Kind { Folder, Link, Other };
+    struct Entry {
+        QString name;
+        Kind kind;
+    };
+
+    // The folder at `path`, links on the way followed: the caller names it. Not open when it is
+    // missing or no folder.
+    static FolderHandle open(const QString& path);
+
+    FolderHandle() = default;
+    FolderHandle(FolderHandle&& other) noexcept;
+    FolderHandle& operator=(FolderHandle&& other) noexcept;
+    FolderHandle(const FolderHandle&) = delete;
+    FolderHandle& operator=(const FolderHandle&) = delete;
+    ~FolderHandle();
+
+    bool isOpen() const;
+
+    // The subfolder `name`; not open when it is missing, no folder or a link (a junction on Windows).
+    FolderHandle child(const QString& name) const;
+
+    // Every entry but "." and "..", hidden ones included, in the order the file system gives them;
+    // none when the folder cannot be listed.
+    QList<Entry> entries() const;
+
+    // Each reports whether it succeeded.
+    bool removeFile(const QString& name) const;   // a file or a link itself, never a folder
+    bool removeFolder(const QString& name) const; // an empty folder
+    // Renames within this folder; refuses when `to` exists, whatever it is.
+    bool rename(const QString& from, const QString& to) const;
+    // The same for file systems that cannot refuse by themselves: checks just before renaming.
+    bool renameCheckingFirst(const QString& from, const QString& to) const;
+
+private:
+#ifdef _WIN32
+    explicit FolderHandle(QString path)
+        : m_path(std::move(path)) {}
+    QString m_path; // empty when not open
+#else
+    explicit FolderHandle(int fd)
+        : m_fd(fd) {}
+    int m_fd = -1;
+#endif
+};

@@ -1,0 +1,102 @@
+#include "support/folder_tree.h"
+#include "support/window_fixture.h"
+
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+using folder_tree::list;
+using folder_tree::makeFile;
+using folder_tree::makeFolder;
+using folder_tree::makeLink;
+
+class TestPhotoFolders : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dirNameForPhoto_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("encoded");
+        QTest::newRow("x?y:z") << "x?y:z"
+                               << "x_qst_y_2pn_z";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("none of the nine") << "Иванов И.И. 1990_05 (2)"
+                                          << "Иванов И.И. 1990_05 (2)";
+        QTest::newRow("the nine in order") << "\\/:*|\"<>?"
+                                           << "_psl__osl__2pn__str__vsl__kvc__lss__big__qst_";
+        QTest::newRow("every occurrence") << "??a??"
+                                          << "_qst__qst_a_qst__qst_";
+        QTest::newRow("tokens stay as they are") << "_qst_?"
+                                                 << "_qst__qst_";
+        QTest::newRow("look-alikes are no reserved characters") << "a\uFF1Fb\u2215c"
+                                                                << "a\uFF1Fb\u2215c";
+    }
+    void dirNameForPhoto() {
+        QFETCH(QString, name);
+        QFETCH(QString, encoded);
+        QCOMPARE(TfmMain::DirNameForPhoto(name), encoded);
+    }
+
+    void renameDirForPhoto() {
+        WindowFixture f;
+        const QString photos = f.dir.filePath(QStringLiteral("photos"));
+        const QString outside = f.dir.filePath(QStringLiteral("outside"));
+        for (const char* folder : {"x?y:z/in?ner", "plain", ".dot|ted", "a\\:*|\"<>?b", "t?", "t_qst_", "u*"})
+            QVERIFY(makeFolder(photos + u'/' + QString::fromUtf8(folder)));
+        QVERIFY(makeFile(photos + QStringLiteral("/f?.jpg")));
+        QVERIFY(makeFile(photos + QStringLiteral("/t?/photo.jpg")));
+        QVERIFY(makeFile(photos + QStringLiteral("/u_str_")));
+        QVERIFY(makeFolder(outside + QStringLiteral("/l?")));
+        QVERIFY(makeLink(outside + QStringLiteral("/l?"), photos + QStringLiteral("/l?")));
+        f.window->RenameDirForPhoto(photos);
+        QCOMPARE(list(photos), (QStringList{".dot_vsl_ted/", "a_psl__2pn__str__vsl__kvc__lss__big__qst_b/",
+                                            "f?.jpg", "l?@", "plain/", "t?/", "t?/photo.jpg", "t_qst_/",
+                                            "u*/", "u_str_", "x_qst_y_2pn_z/", "x_qst_y_2pn_z/in?ner/"}));
+        QCOMPARE(list(outside), QStringList{"l?/"});
+        QVERIFY(f.dialogs.shown.isEmpty());
+        QVERIFY(f.log().isEmpty());
+    }
+
+    void missingFolderDoesNothing() {
+        WindowFixture f;
+        f.window->RenameDirForPhoto(f.dir.filePath(QStringLiteral("missing")));
+        QVERIFY(f.dialogs.shown.isEmpty());
+    }
+
+    void button4RenamesThePhotoFolder() {
+        WindowFixture f;
+        QVERIFY(makeFolder(f.updaterFolder + QStringLiteral("foto/Петров: 10?")));
+        QVERIFY(makeFolder(f.updaterFolder + QStringLiteral("other?")));
+        f.ui().Button4->click();
+        QCOMPARE(list(f.updaterFolder), (QStringList{"foto/", "foto/Петров_2pn_ 10_qst_/", "other?/"}));
+        QVERIFY(f.dialogs.shown.isEmpty());
+    }
+
+    // The window runs its events after every entry: what the operator starts meanwhile runs inside the
+    // walk, and a close waits until the walk is over.
+    void eventsRunDuringTheWalk() {
+        WindowFixture f;
+        const QString photos = f.dir.filePath(QStringLiteral("photos"));
+        QVERIFY(makeFolder(photos + QStringLiteral("/a?")));
+        QVERIFY(makeFolder(photos + QStringLiteral("/b?")));
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        QStringList seen;
+        bool visibleAfterClose = false;
+        QTimer::singleShot(0, f.window.get(), [&] {
+            seen = list(photos);
+            f.window->close();
+            visibleAfterClose = f.window->isVisible();
+        });
+        f.window->RenameDirForPhoto(photos);
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen.filter(QStringLiteral("_qst_")).size(), 1);
+        QVERIFY(visibleAfterClose);
+        QVERIFY(!f.window->isVisible());
+        QCOMPARE(list(photos), (QStringList{"a_qst_/", "b_qst_/"}));
+    }
+};
+
+QTEST_MAIN(TestPhotoFolders)
+#include "test_photo_folders.moc"

@@ -1,0 +1,104 @@
+#include "platform/error.h"
+#include "platform/text_lines.h"
+
+#include <QDir>
+#include <QFile>
+#include <QStringDecoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QByteArray utf16(const QString& text, QStringConverter::Encoding encoding) {
+    QStringEncoder encoder(encoding);
+    return encoder.encode(text);
+}
+
+} // namespace
+
+class TestTextLines : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void decode_data() {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QStringList>("lines");
+        const QString cyrillic = QStringLiteral("doc\\Оплата\\Акт №1.doc");
+        const QByteArray cyrillic1251("doc\\\xCE\xEF\xEB\xE0\xF2\xE0\\\xC0\xEA\xF2 \xB9\x31.doc");
+
+        QTest::newRow("empty") << QByteArray() << QStringList();
+        QTest::newRow("one line without break") << QByteArray("a") << QStringList{"a"};
+        QTest::newRow("break at the end adds no line") << QByteArray("a\r\nb\r\n") << QStringList{"a", "b"};
+        QTest::newRow("lone break is one empty line") << QByteArray("\n") << QStringList{""};
+        QTest::newRow("empty lines kept") << QByteArray("a\n\n\nb") << QStringList{"a", "", "", "b"};
+        QTest::newRow("CR LF, LF and CR") << QByteArray("a\r\nb\nc\rd") << QStringList{"a", "b", "c", "d"};
+        QTest::newRow("LF CR is two breaks") << QByteArray("a\n\rb") << QStringList{"a", "", "b"};
+        QTest::newRow("CR CR LF") << QByteArray("a\r\r\nb") << QStringList{"a", "", "b"};
+        QTest::newRow("nothing trimmed") << QByteArray(" a \r\n\t\r\n;b") << QStringList{" a ", "\t", ";b"};
+        QTest::newRow("NUL ends the text") << QByteArray("a\nb\0c\nd", 7) << QStringList{"a", "b"};
+        QTest::newRow("NUL first") << QByteArray("\0a", 2) << QStringList();
+        QTest::newRow("ANSI 1251") << cyrillic1251 + "\r\nx" << QStringList{cyrillic, "x"};
+        QTest::newRow("UTF-8 mark") << QByteArray("\xEF\xBB\xBF") + cyrillic.toUtf8() + "\n"
+                                    << QStringList{cyrillic};
+        QTest::newRow("UTF-8 without mark is ANSI")
+            << QByteArray("\xD0\x90") << QStringList{QStringLiteral("\u0420\u0452")};
+        QTest::newRow("mark only") << QByteArray("\xEF\xBB\xBF") << QStringList();
+        QTest::newRow("UTF-16LE mark")
+            << QByteArray("\xFF\xFE") +
+                   utf16(cyrillic + QStringLiteral("\r\nb\rc\n"), QStringConverter::Utf16LE)
+            << QStringList{cyrillic, "b", "c"};
+        QTest::newRow("UTF-16BE mark")
+            << QByteArray("\xFE\xFF") + utf16(cyrillic + QStringLiteral("\nb"), QStringConverter::Utf16BE)
+            << QStringList{cyrillic, "b"};
+        QTest::newRow("UTF-16LE NUL ends the text")
+            << QByteArray("\xFF\xFE") + utf16(QStringLiteral("a\nb"), QStringConverter::Utf16LE) +
+                   QByteArray("\0\0c\0", 4)
+            << QStringList{"a", "b"};
+        // Only the NUL code unit ends it, not a zero byte inside a character.
+        QTest::newRow("UTF-16LE zero bytes inside characters")
+            << QByteArray("\xFF\xFE") + utf16(QStringLiteral("\u0100\n\u0041"), QStringConverter::Utf16LE)
+            << QStringList{QStringLiteral("\u0100"), "A"};
+        QTest::newRow("UTF-16LE odd last byte") << QByteArray("\xFF\xFE"
+                                                              "a\0b",
+                                                              5)
+                                                << QStringList{QStringLiteral("a\uFFFD")};
+    }
+    void decode() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QStringList, lines);
+        QCOMPARE(text_lines::decode(bytes), lines);
+    }
+
+    void load() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("files.txt"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("\xFF\xFE"
+                   "a\0\r\0\n\0",
+                   8);
+        file.close();
+        QCOMPARE(text_lines::load(path), QStringList{"a"});
+    }
+
+    void loadFailureIsAnError_data() {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("missing") << "missing.txt";
+        QTest::newRow("a folder") << "folder";
+    }
+    void loadFailureIsAnError() {
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+        const QString path = dir.filePath(name);
+        try {
+            text_lines::load(path);
+            QFAIL("no error");
+        } catch (const Error& error) {
+            QVERIFY2(QString::fromUtf8(error.what()).contains(QDir::toNativeSeparators(path)), error.what());
+        }
+    }
+};
+
+QTEST_APPLESS_MAIN(TestTextLines)
+#include "test_text_lines.moc"
