@@ -1,0 +1,219 @@
+#include "app/update_lock.h"
+#include "support/kit_folders.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+struct Run {
+    int exitCode = -1;
+    QStringList out;
+    QStringList err;
+};
+
+QList<ArchiveEntry> twoItems() {
+    return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
+}
+
+} // namespace
+
+// The unattended mode as administrators run it: a separate process without any display.
+class TestUnattended : public QObject {
+    Q_OBJECT
+
+    static QString program(KitFolders& kit) {
+        const QString target = kit.updaterFolder + QStringLiteral("update_3_7");
+        if (!QFileInfo::exists(target))
+            QFile::copy(QStringLiteral(UPDATE_3_7_BINARY), target);
+        return target;
+    }
+
+    static QProcessEnvironment environment(KitFolders& kit) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("KVARNEL_REGISTRY"), kit.registryPath);
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), kit.root);
+        return env;
+    }
+
+    static QProcess* start(KitFolders& kit, const QStringList& args, QObject* parent) {
+        auto* process = new QProcess(parent);
+        process->setProcessEnvironment(environment(kit));
+        process->setWorkingDirectory(kit.root);
+        process->start(program(kit), args);
+        return process;
+    }
+
+    static Run run(KitFolders& kit, const QStringList& args = {QStringLiteral("--silent")}) {
+        QProcess process;
+        process.setProcessEnvironment(environment(kit));
+        process.setWorkingDirectory(kit.root);
+        process.start(program(kit), args);
+        Run result;
+        if (!process.waitForFinished(60000))
+            return result;
+        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+        result.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
+        result.err = QString::fromUtf8(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
+        if (!result.out.isEmpty() && result.out.last().isEmpty())
+            result.out.removeLast();
+        return result;
+    }
+
+private Q_SLOTS:
+    void updatesWithoutADisplay() {
+        KitFolders kit;
+        kit.installKit();
+        kit.writeUpdateArchive(twoItems());
+        const Run result = run(kit);
+        QCOMPARE(result.err, QStringList());
+        QCOMPARE(result.out,
+                 (QStringList{QStringLiteral("Каталог установки программы ВУС бистрал = ") + kit.extraction,
+                              QString(), QString(),
+                              QStringLiteral("Начинаю распаковку файлов в папку: ") + kit.extraction,
+                              QStringLiteral("a.dll"), QStringLiteral("docs/b.txt"),
+                              QStringLiteral("Копирование файлов завершено"), QString(), QString(),
+                              QStringLiteral("Обновляем записи реестра..."), QString(),
+                              QStringLiteral("Процедура обновления успешно завершена...")}));
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(readBytes(kit.extraction + QStringLiteral("docs/b.txt")), QByteArray("new b"));
+        QVERIFY(QString::fromUtf8(readBytes(kit.registryPath))
+                    .contains(QStringLiteral("\"ProgrammVersion\"=\"3.7\"")));
+    }
+
+    void exitStatuses_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("stderrLine");
+        QTest::newRow("a check stops the command")
+            << "noprogram" << 3 << "Ошибка: Программа не найдена! Повторите попытку!";
+        QTest::newRow("archive missing") << "noarchive" << 4 << "";
+        QTest::newRow("archive damaged") << "badarchive" << 4 << "Неудачно!: Ошибка обновления!";
+        QTest::newRow("registry refuses the writes") << "registry" << 5 << "";
+        QTest::newRow("another updater runs")
+            << "locked" << 6
+            << "Внимание: Обновление в эту папку уже устанавливает другая копия "
+               "программы обновления. Дождитесь её завершения.";
+        QTest::newRow("any other error")
+            << "dword" << 1 << "update_3_7: Invalid data type for 'ProgrammPath'";
+    }
+    void exitStatuses() {
+        QFETCH(QString, setup);
+        QFETCH(int, status);
+        QFETCH(QString, stderrLine);
+        KitFolders kit;
+        kit.installKit();
+        kit.writeUpdateArchive(twoItems());
+        qputenv("XDG_RUNTIME_DIR", kit.root.toUtf8()); // where the child looks for the lock too
+        QLockFile lock(updateLockPath(kit.extraction));
+        if (setup == QStringLiteral("noprogram"))
+            QFile::remove(kit.installation + QStringLiteral("bistral.exe"));
+        else if (setup == QStringLiteral("noarchive"))
+            QFile::remove(kit.archivePath());
+        else if (setup == QStringLiteral("badarchive"))
+            writeBytes(kit.archivePath(), "no archive");
+        else if (setup == QStringLiteral("registry"))
+            QDir().mkpath(kit.registryPath + QStringLiteral(".lock/taken")); // no lock file can be made
+        else if (setup == QStringLiteral("locked"))
+            QVERIFY(lock.tryLock(0));
+        else if (setup == QStringLiteral("dword"))
+            writeBytes(kit.registryPath,
+                       regeditFile(QStringLiteral(
+                           "[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=dword:1\n")));
+        const Run result = run(kit);
+        QCOMPARE(result.exitCode, status);
+        if (!stderrLine.isEmpty())
+            QVERIFY2(result.err.contains(stderrLine), qPrintable(result.err.join(u'\n')));
+        QVERIFY(!result.out.contains(QStringLiteral("Процедура обновления успешно завершена...")));
+        if (setup == QStringLiteral("registry"))
+            QCOMPARE(result.out.last(), QStringLiteral("Ошибка доступа к реестру..."));
+    }
+
+    void helpListsTheOptions() {
+        KitFolders kit;
+        const Run result = run(kit, {QStringLiteral("--help")});
+        QCOMPARE(result.exitCode, 0);
+        const QString help = result.out.join(u'\n');
+        QVERIFY2(help.contains(QStringLiteral("--silent")) && help.contains(QStringLiteral("--log <file>")),
+                 qPrintable(help));
+    }
+
+    void logFileRecordsLinesAndBoxes() {
+        KitFolders kit;
+        kit.installKit();
+        const QString logFile = kit.root + QStringLiteral("support.log");
+        writeBytes(logFile, "earlier run\n");
+        const Run result =
+            run(kit, {QStringLiteral("--silent"), QStringLiteral("--log"), QStringLiteral("support.log")});
+        QCOMPARE(result.exitCode, 4);
+        const QStringList lines = QString::fromUtf8(readBytes(logFile)).split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.first(), QStringLiteral("earlier run"));
+        const QRegularExpression stamped(
+            QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (log|box): "));
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            QVERIFY2(stamped.match(lines[i]).hasMatch(), qPrintable(lines[i]));
+        QVERIFY(lines.last().endsWith(QStringLiteral("log: Ошибка распаковки: не найден файл архива")));
+        QCOMPARE(lines.size() - 1, result.out.size());
+    }
+
+    // Cut off at any point, the update leaves every file either old or new, never partial, and the
+    // next run completes it.
+    void killedExtractionLeavesOldOrNew_data() {
+        QTest::addColumn<int>("linesBeforeKill");
+        QTest::newRow("before the first item") << 4;
+        QTest::newRow("among the items") << 40;
+        QTest::newRow("after the last item") << 84;
+    }
+    void killedExtractionLeavesOldOrNew() {
+        QFETCH(int, linesBeforeKill);
+        KitFolders kit;
+        kit.installKit();
+        QList<ArchiveEntry> entries;
+        QStringList names;
+        for (int i = 0; i < 80; ++i) {
+            const QString name = QStringLiteral("lib/part%1.bin").arg(i);
+            QByteArray data(400 * 1024, char(i));
+            for (qsizetype k = 0; k < data.size(); k += 97)
+                data[k] = char(k * 31 + i);
+            ArchiveEntry entry = fileEntry(name, data);
+            entry.compress = false;
+            entries.append(entry);
+            names.append(name);
+            QDir().mkpath(kit.extraction + QStringLiteral("lib"));
+            writeBytes(kit.extraction + name, "old");
+        }
+        kit.writeUpdateArchive(entries);
+
+        QProcess* process = start(kit, {QStringLiteral("--silent")}, this);
+        int lines = 0;
+        QByteArray pending;
+        while (lines < linesBeforeKill && process->state() != QProcess::NotRunning) {
+            process->waitForReadyRead(100);
+            pending += process->readAllStandardOutput();
+            lines = int(pending.count('\n'));
+        }
+        ::kill(pid_t(process->processId()), SIGKILL);
+        process->waitForFinished(10000);
+
+        for (int i = 0; i < entries.size(); ++i) {
+            const QByteArray now = readBytes(kit.extraction + names[i]);
+            QVERIFY2(now == "old" || now == entries[i].data, qPrintable(names[i]));
+        }
+        // The next run clears what the killed one left and completes the update.
+        const Run again = run(kit);
+        QCOMPARE(again.exitCode, 0);
+        for (int i = 0; i < entries.size(); ++i)
+            QCOMPARE(readBytes(kit.extraction + names[i]), entries[i].data);
+        const QStringList left =
+            QDir(kit.extraction + QStringLiteral("lib")).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left.size(), entries.size());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUnattended)
+#include "test_unattended.moc"
