@@ -4,43 +4,34 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+#include <iterator>
+
+namespace {
+
+// The characters Windows forbids in names, each with the token that stands for it.
+struct PhotoToken {
+    char16_t character;
+    const char* token;
+};
+constexpr PhotoToken photoTokens[] = {
+    {u'\\', "_psl_"}, {u'/', "_osl_"}, {u':', "_2pn_"}, {u'*', "_str_"}, {u'|', "_vsl_"},
+    {u'"', "_kvc_"},  {u'<', "_lss_"}, {u'>', "_big_"}, {u'?', "_qst_"},
+};
+
+} // namespace
+
 QString TfmMain::DirNameForPhoto(const QString& s2) {
     // No token holds any of the nine characters, so one pass gives what the replacements in turn give.
     QString name;
     name.reserve(s2.size());
     for (const QChar c : s2) {
-        switch (c.unicode()) {
-        case u'\\':
-            name += QStringLiteral("_psl_");
-            break;
-        case u'/':
-            name += QStringLiteral("_osl_");
-            break;
-        case u':':
-            name += QStringLiteral("_2pn_");
-            break;
-        case u'*':
-            name += QStringLiteral("_str_");
-            break;
-        case u'|':
-            name += QStringLiteral("_vsl_");
-            break;
-        case u'"':
-            name += QStringLiteral("_kvc_");
-            break;
-        case u'<':
-            name += QStringLiteral("_lss_");
-            break;
-        case u'>':
-            name += QStringLiteral("_big_");
-            break;
-        case u'?':
-            name += QStringLiteral("_qst_");
-            break;
-        default:
+        const auto* token = std::find_if(std::begin(photoTokens), std::end(photoTokens),
+                                         [c](const PhotoToken& t) { return t.character == c; });
+        if (token != std::end(photoTokens))
+            name += QLatin1StringView(token->token);
+        else
             name += c;
-            break;
-        }
     }
     return name;
 }
