@@ -29,6 +29,10 @@ QString systemError(int code) { return QString::fromLocal8Bit(std::strerror(code
 
 QString AtomicFile::temporaryMarker() { return QStringLiteral(".~upd37~"); }
 
+QString AtomicFile::temporaryFolder() const {
+    return m_temporaryFolder.isEmpty() ? QFileInfo(m_target).absolutePath() : m_temporaryFolder;
+}
+
 #ifndef _WIN32
 
 struct AtomicFile::Impl {
@@ -40,7 +44,8 @@ struct AtomicFile::Impl {
     bool forceMode = false;
 };
 
-AtomicFile::AtomicFile(QString target) : m_target(std::move(target)), m(std::make_unique<Impl>()) {}
+AtomicFile::AtomicFile(QString target, QString temporaryFolder)
+    : m_target(std::move(target)), m_temporaryFolder(std::move(temporaryFolder)), m(std::make_unique<Impl>()) {}
 
 AtomicFile::~AtomicFile() {
     if (m->fd >= 0)
@@ -51,7 +56,7 @@ AtomicFile::~AtomicFile() {
 
 void AtomicFile::open() {
     const QFileInfo info(m_target);
-    m->temp = QFile::encodeName(info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker()) + "XXXXXX";
+    m->temp = QFile::encodeName(temporaryFolder() + u'/' + u'.' + info.fileName() + temporaryMarker()) + "XXXXXX";
     m->fd = ::mkostemp(m->temp.data(), O_CLOEXEC);
     if (m->fd < 0) {
         const int code = errno;
@@ -131,7 +136,8 @@ struct AtomicFile::Impl {
     bool forceMode = false;
 };
 
-AtomicFile::AtomicFile(QString target) : m_target(std::move(target)), m(std::make_unique<Impl>()) {}
+AtomicFile::AtomicFile(QString target, QString temporaryFolder)
+    : m_target(std::move(target)), m_temporaryFolder(std::move(temporaryFolder)), m(std::make_unique<Impl>()) {}
 
 AtomicFile::~AtomicFile() {
     if (m->file.isOpen())
@@ -143,7 +149,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::open() {
     const QFileInfo info(m_target);
     for (int attempt = 0;; ++attempt) {
-        m->file.setFileName(info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker() +
+        m->file.setFileName(temporaryFolder() + u'/' + u'.' + info.fileName() + temporaryMarker() +
                             QString::number(GetCurrentProcessId()) + u'-' + QString::number(attempt));
         if (m->file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return;

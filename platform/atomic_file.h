@@ -16,7 +16,9 @@ public:
     // killed run left behind.
     static QString temporaryMarker();
 
-    explicit AtomicFile(QString target);
+    // The temporary file lies in `temporaryFolder`, by default the target's folder. Another folder
+    // lets a file be written before its target folder exists; both must be on one file system.
+    explicit AtomicFile(QString target, QString temporaryFolder = QString());
     ~AtomicFile(); // removes the temporary file unless committed
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -33,7 +35,10 @@ public:
 
 private:
     struct Impl;
+    QString temporaryFolder() const;
+
     QString m_target;
+    QString m_temporaryFolder;
     std::unique_ptr<Impl> m;
 };
 
