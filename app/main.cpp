@@ -36,6 +36,7 @@ void TfmMain::connectHandlers() {
     bind(ui->N6, &QAction::triggered, &TfmMain::N6Click);
     bind(ui->N3, &QAction::triggered, &TfmMain::N3Click);
     bind(ui->N2, &QAction::triggered, &TfmMain::N2Click);
+    bind(ui->Button2, &QPushButton::clicked, &TfmMain::Button2Click);
 }
 
 void TfmMain::handle(const std::function<void()>& handler) {

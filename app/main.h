@@ -11,7 +11,9 @@
 class TDM;
 class TfmAbout;
 class Dialogs;
+class HttpClient;
 class Registry;
+enum class WorkMode;
 namespace Ui {
 class TfmMain;
 }
@@ -57,6 +59,12 @@ public:
     // --- Progress message
     void MyProgress(int wParam, qint32 lParam);
 
+    // --- Documents archive download (hidden command; download/download.cpp)
+    void Button2Click();
+    bool InternetConnected();
+    void IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax);
+    void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount);
+
 Q_SIGNALS:
     void logLineAdded(const QString& line);
 
@@ -86,4 +94,8 @@ private:
     bool m_shown = false;
     int m_operationsRunningEventLoop = 0;
     bool m_closeRequested = false;
+
+    // The HTTP client of the documents download; its cookies last as long as the window.
+    HttpClient* createIdHTTP1();
+    HttpClient* const IdHTTP1 = createIdHTTP1();
 };

@@ -4,6 +4,7 @@
 #include "app/about.h"
 #include "app/main.h"
 #include "app/qt_dialogs.h"
+#include "platform/network_state.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -35,11 +36,13 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     const std::unique_ptr<Registry> registry = openUserRegistry(registryFile);
     QtDialogs dialogs;
+    SystemNetworkState networkState;
 
     Seams seams;
     seams.dialogs = &dialogs;
     seams.registry = registry.get();
     seams.updaterFolder = paths::executableFolder();
+    seams.networkState = &networkState;
 
     const TDM DM;
     TfmMain fmMain(DM, seams);

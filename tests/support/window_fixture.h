@@ -13,11 +13,14 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // A main window on a registry file and an updater folder of its own, with recorded dialogs.
 struct WindowFixture {
-    explicit WindowFixture(const QString& registryBody = QString()) {
+    // `adjustSeams` changes the seams before the window is made.
+    explicit WindowFixture(const QString& registryBody = QString(),
+                           const std::function<void(Seams&)>& adjustSeams = {}) {
         registryPath = dir.filePath(QStringLiteral("registry.reg"));
         if (!registryBody.isNull())
             writeBytes(registryPath, regeditFile(registryBody));
@@ -27,6 +30,8 @@ struct WindowFixture {
         seams.dialogs = &dialogs;
         seams.registry = registry.get();
         seams.updaterFolder = updaterFolder;
+        if (adjustSeams)
+            adjustSeams(seams);
         window = std::make_unique<TfmMain>(dm, seams);
         about = std::make_unique<TfmAbout>(dm);
         window->setAboutWindow(about.get());
