@@ -137,7 +137,8 @@ void TfmMain::Button2Click() {
                                 QFileDevice::ReadOther,
                             false);
             archive.open();
-            IdHTTP1->Get(url, [&archive](QByteArrayView bytes) { archive.write(bytes.data(), bytes.size()); });
+            IdHTTP1->Get(url,
+                         [&archive](QByteArrayView bytes) { archive.write(bytes.data(), bytes.size()); });
             // A folder that cannot be made shows in the rename.
             if (!QFileInfo(folder + QStringLiteral("/res")).isDir())
                 QDir(folder).mkdir(QStringLiteral("res"));
