@@ -44,6 +44,7 @@ void TfmMain::connectHandlers() {
          [this](double progress) { ArchiverOverallProgress(progress); }});
     bind(ui->Button4, &QPushButton::clicked, &TfmMain::Button4Click);
     bind(ui->Button5, &QPushButton::clicked, &TfmMain::Button5Click);
+    bind(ui->Button2, &QPushButton::clicked, &TfmMain::Button2Click);
 }
 
 void TfmMain::handle(const std::function<void()>& handler) {

@@ -12,7 +12,9 @@
 class TDM;
 class TfmAbout;
 class Dialogs;
+class HttpClient;
 class Registry;
+enum class WorkMode;
 namespace Ui {
 class TfmMain;
 }
@@ -90,6 +92,11 @@ public:
     static QString DirNameForPhoto(const QString& s2);
     void RenameDirForPhoto(const QString& dir_name);
     void Button4Click();
+    // --- Documents archive download (hidden command; download/download.cpp)
+    void Button2Click();
+    bool InternetConnected();
+    void IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax);
+    void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount);
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);
@@ -121,4 +128,8 @@ private:
     int m_operationsRunningEventLoop = 0;
     bool m_closeRequested = false;
     UpdateOutcome m_updateOutcome = UpdateOutcome::NotRun;
+
+    // The HTTP client of the documents download; its cookies last as long as the window.
+    HttpClient* createIdHTTP1();
+    HttpClient* const IdHTTP1 = createIdHTTP1();
 };

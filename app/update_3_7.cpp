@@ -8,6 +8,7 @@
 #include "app/qt_dialogs.h"
 #include "app/session_log.h"
 #include "app/unattended.h"
+#include "platform/network_state.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
@@ -92,11 +93,13 @@ int main(int argc, char* argv[]) {
     std::optional<LoggedDialogs> loggedDialogs;
     if (sessionLog)
         loggedDialogs.emplace(shownDialogs, *sessionLog);
+    SystemNetworkState networkState;
 
     Seams seams;
     seams.dialogs = loggedDialogs ? static_cast<Dialogs*>(&*loggedDialogs) : &shownDialogs;
     seams.registry = registry.get();
     seams.updaterFolder = paths::executableFolder();
+    seams.networkState = &networkState;
 
     const TDM DM;
     TfmMain fmMain(DM, seams);

@@ -45,6 +45,10 @@ QString AtomicFile::temporaryMarker() {
     return QStringLiteral(".~upd37~");
 }
 
+QString AtomicFile::temporaryFolder() const {
+    return m_temporaryFolder.isEmpty() ? folderOf(m_target) : m_temporaryFolder;
+}
+
 bool AtomicFile::removeLeftovers(const QString& folder) {
     bool removed = false;
     const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
@@ -97,8 +101,9 @@ struct AtomicFile::Impl {
     bool replaceMode = false;
 };
 
-AtomicFile::AtomicFile(QString target)
+AtomicFile::AtomicFile(QString target, QString temporaryFolder)
     : m_target(std::move(target))
+    , m_temporaryFolder(std::move(temporaryFolder))
     , m(std::make_unique<Impl>()) {}
 
 AtomicFile::~AtomicFile() {
@@ -111,7 +116,7 @@ AtomicFile::~AtomicFile() {
 void AtomicFile::open() {
     const QFileInfo info(m_target);
     m->temp =
-        QFile::encodeName(info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker()) + "XXXXXX";
+        QFile::encodeName(temporaryFolder() + u'/' + u'.' + info.fileName() + temporaryMarker()) + "XXXXXX";
     m->fd = ::mkostemp(m->temp.data(), O_CLOEXEC);
     if (m->fd < 0) {
         const int code = errno;
@@ -136,7 +141,9 @@ void AtomicFile::write(const char* data, qint64 size) {
 void AtomicFile::setMode(QFileDevice::Permissions mode, bool replaceMode) {
     m->mode = modeBits(mode);
     m->replaceMode = replaceMode;
-    applyMode();
+    // Before open, the mode waits for the commit.
+    if (m->fd >= 0)
+        applyMode();
 }
 
 void AtomicFile::applyMode() {
@@ -221,8 +228,9 @@ struct AtomicFile::Impl {
     bool readOnly = false;
 };
 
-AtomicFile::AtomicFile(QString target)
+AtomicFile::AtomicFile(QString target, QString temporaryFolder)
     : m_target(std::move(target))
+    , m_temporaryFolder(std::move(temporaryFolder))
     , m(std::make_unique<Impl>()) {}
 
 AtomicFile::~AtomicFile() {
@@ -236,7 +244,7 @@ void AtomicFile::open() {
     const QFileInfo info(m_target);
     for (int attempt = 0;; ++attempt) {
         m->file.setFileName(
-            info.absolutePath() + u'/' + u'.' + info.fileName() + temporaryMarker() +
+            temporaryFolder() + u'/' + u'.' + info.fileName() + temporaryMarker() +
             QStringLiteral("%1%2").arg(GetCurrentProcessId(), 6, 10, QLatin1Char('0')).arg(attempt));
         if (m->file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             return;

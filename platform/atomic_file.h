@@ -20,7 +20,9 @@ public:
     // Removes such leftovers from `folder` (not below it); true when there were any.
     static bool removeLeftovers(const QString& folder);
 
-    explicit AtomicFile(QString target);
+    // The temporary file lies in `temporaryFolder`, by default the target's folder; another folder
+    // lets the data be written before the target's folder exists. Both must be on one file system.
+    explicit AtomicFile(QString target, QString temporaryFolder = QString());
     ~AtomicFile(); // removes the temporary file unless committed
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
@@ -31,7 +33,7 @@ public:
     void open();
     void write(const char* data, qint64 size);
     // The mode of the new file: `mode` when `replaceMode`, or when the target is no file yet;
-    // otherwise the replaced file's own mode.
+    // otherwise the replaced file's own mode. Applied at once when open, otherwise at the commit.
     void setMode(QFileDevice::Permissions mode, bool replaceMode);
     void setModificationTime(qint64 secondsSinceEpoch);
     void flush(); // data and metadata on disk
@@ -47,7 +49,9 @@ public:
 private:
     struct Impl;
     void applyMode();
+    QString temporaryFolder() const;
     QString m_target;
+    QString m_temporaryFolder;
     std::unique_ptr<Impl> m;
 };
 

@@ -13,16 +13,21 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // A main window on a registry file and an updater folder of its own, with recorded dialogs.
 struct WindowFixture : KitFolders {
-    explicit WindowFixture(const QString& registryBody = QString())
+    // `adjustSeams` changes the seams before the window is made.
+    explicit WindowFixture(const QString& registryBody = QString(),
+                           const std::function<void(Seams&)>& adjustSeams = {})
         : KitFolders(registryBody) {
         registry = std::make_unique<RegistryFile>(registryPath);
         seams.dialogs = &dialogs;
         seams.registry = registry.get();
         seams.updaterFolder = updaterFolder;
+        if (adjustSeams)
+            adjustSeams(seams);
         window = std::make_unique<TfmMain>(dm, seams);
         about = std::make_unique<TfmAbout>(dm);
         window->setAboutWindow(about.get());

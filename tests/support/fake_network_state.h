@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/network_state.h"
+
+// The tests' answer to "is there a network?".
+class FakeNetworkState final : public NetworkState {
+public:
+    bool connected() override {
+        ++queries;
+        return online;
+    }
+    bool online = true;
+    int queries = 0;
+};

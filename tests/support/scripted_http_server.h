@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <functional>
+#include <memory>
+
+// An HTTP server on the loopback address for the tests: it records the head of every request and
+// answers each with whatever the test's responder writes (or withholds).
+class ScriptedHttpServer : public QObject {
+public:
+    struct Request {
+        QByteArray requestLine;   // "GET /path HTTP/1.1"
+        QList<QByteArray> fields; // "Name: value" as received, in order
+        QByteArray method() const { return requestLine.left(requestLine.indexOf(' ')); }
+        QByteArray target() const { return requestLine.split(' ').value(1); }
+        QByteArray field(const QByteArray& name) const {
+            for (const QByteArray& f : fields)
+                if (f.left(f.indexOf(':')).compare(name, Qt::CaseInsensitive) == 0)
+                    return f.mid(f.indexOf(':') + 1).trimmed();
+            return {};
+        }
+    };
+    using Responder = std::function<void(QTcpSocket* socket, const Request& request)>;
+
+    explicit ScriptedHttpServer(int backlog = -1) {
+        if (backlog >= 0)
+            m_server.setListenBacklogSize(backlog);
+        if (!m_server.listen(QHostAddress::LocalHost))
+            qFatal("cannot listen on the loopback address");
+        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] { accept(); });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+    QTcpServer& server() { return m_server; }
+
+    // A reply head with the given fields.
+    static QByteArray head(const QByteArray& statusLine, const QList<QByteArray>& fields) {
+        QByteArray out = statusLine + "\r\n";
+        for (const QByteArray& f : fields)
+            out += f + "\r\n";
+        return out + "\r\n";
+    }
+    static QByteArray ok(const QByteArray& body) {
+        return head("HTTP/1.1 200 OK", {"Content-Length: " + QByteArray::number(body.size())}) + body;
+    }
+
+    Responder respond;
+    QList<Request> requests;
+    int connections = 0;
+    int disconnections = 0;
+
+private:
+    void accept() {
+        while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+            ++connections;
+            auto buffer = std::make_shared<QByteArray>();
+            QObject::connect(socket, &QTcpSocket::disconnected, this, [this] { ++disconnections; });
+            QObject::connect(socket, &QTcpSocket::readyRead, this, [this, socket, buffer] {
+                *buffer += socket->readAll();
+                qsizetype end;
+                while ((end = buffer->indexOf("\r\n\r\n")) >= 0) {
+                    QList<QByteArray> lines = buffer->left(end).split('\n');
+                    buffer->remove(0, end + 4);
+                    for (QByteArray& line : lines)
+                        if (line.endsWith('\r'))
+                            line.chop(1);
+                    Request request;
+                    request.requestLine = lines.takeFirst();
+                    request.fields = lines;
+                    requests.append(request);
+                    if (respond)
+                        respond(socket, request);
+                }
+            });
+        }
+    }
+
+    QTcpServer m_server;
+};

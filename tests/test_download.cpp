@@ -1,0 +1,423 @@
+#include "download/http_client.h"
+#include "platform/atomic_file.h"
+#include "support/fake_network_state.h"
+#include "support/scripted_http_server.h"
+#include "support/window_fixture.h"
+
+#include <QDir>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <chrono>
+#include <memory>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const QByteArray archivePath = "/sites/default/files/ZentavoDocument/ver_1_3.zip";
+
+QByteArray bytes(int size) {
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        out[i] = char((i * 131 + i / 7) & 0xFF);
+    return out;
+}
+
+// The progress messages the window receives, in order.
+class ProgressRecorder : public QObject {
+public:
+    explicit ProgressRecorder(QObject* window) { window->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == WM_MYPROGRESS) {
+            const auto* progress = static_cast<MyProgressEvent*>(event);
+            messages.append({progress->WParam, progress->LParam});
+        }
+        return false;
+    }
+    QList<QPair<int, qint32>> messages;
+};
+
+// Counts the paintings of a widget.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+    int paints = 0;
+};
+
+// A window whose download goes to a scripted local server, run in a current directory of its own.
+struct DownloadFixture {
+    explicit DownloadFixture(std::chrono::milliseconds stall = 300ms) {
+        QDir::setCurrent(cwd.path());
+        window = std::make_unique<WindowFixture>(QString(), [&](Seams& seams) {
+            seams.networkState = &network;
+            seams.downloadServer.baseUrl = server.baseUrl();
+            seams.downloadServer.connectTimeout = 2s;
+            seams.downloadServer.stallTimeout = stall;
+        });
+    }
+    ~DownloadFixture() { QDir::setCurrent(previous); }
+
+    Ui::TfmMain& ui() { return window->ui(); }
+    void click() { ui().Button2->click(); }
+    // Everything in the current directory, hidden files too.
+    QStringList entries() const {
+        return QDir(cwd.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    QString archive() const { return cwd.filePath(QStringLiteral("res/ver_1_3.zip")); }
+    void writeArchive(const QByteArray& content) {
+        QDir(cwd.path()).mkdir(QStringLiteral("res"));
+        writeBytes(archive(), content);
+    }
+    // Start-up state of the buttons with the bar left full by an earlier operation.
+    void barFull() {
+        ui().ProgressBar1->setValue(ui().ProgressBar1->maximum());
+        ui().Button3->setEnabled(false);
+    }
+
+    const QString previous = QDir::currentPath();
+    QTemporaryDir cwd;
+    ScriptedHttpServer server;
+    FakeNetworkState network;
+    std::unique_ptr<WindowFixture> window;
+};
+
+// Answers HEAD with the archive's size and GET with the archive, framed as asked.
+ScriptedHttpServer::Responder serve(const QByteArray& archive, const QByteArray& framing = "length") {
+    return [archive, framing](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+        const QByteArray length = "Content-Length: " + QByteArray::number(archive.size());
+        if (request.method() == "HEAD") {
+            socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {length}));
+        } else if (framing == "length") {
+            socket->write(ScriptedHttpServer::ok(archive));
+        } else if (framing == "chunked") {
+            QByteArray body;
+            for (qsizetype at = 0; at < archive.size(); at += 4096) {
+                const QByteArray chunk = archive.mid(at, 4096);
+                body += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
+            }
+            socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + body +
+                          "0\r\n\r\n");
+        } else {
+            socket->write("HTTP/1.0 200 OK\r\n\r\n" + archive);
+            socket->disconnectFromHost();
+        }
+    };
+}
+
+} // namespace
+
+class TestDownload : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void savesTheArchive_data() {
+        QTest::addColumn<QByteArray>("framing");
+        QTest::addColumn<int>("announced"); // the maximum that the first message sets
+        QTest::newRow("length") << QByteArray("length") << 300'000;
+        QTest::newRow("chunked: size unknown") << QByteArray("chunked") << 0;
+        QTest::newRow("until close: size unknown") << QByteArray("close") << 0;
+    }
+    void savesTheArchive() {
+        QFETCH(QByteArray, framing);
+        QFETCH(int, announced);
+        DownloadFixture f;
+        const QByteArray archive = bytes(300'000);
+        f.server.respond = serve(archive, framing);
+        ProgressRecorder progress(f.window->window.get());
+        f.click();
+
+        QCOMPARE(readBytes(f.archive()), archive);
+        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")}); // no temporary file stays
+        QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("ver_1_3.zip")});
+        QVERIFY(f.window->dialogs.shown.isEmpty());
+        QVERIFY(f.window->log().isEmpty());
+        QCOMPARE(f.server.requests.size(), 2);
+        QCOMPARE(f.server.requests[0].method(), QByteArray("HEAD"));
+        QCOMPARE(f.server.requests[1].method(), QByteArray("GET"));
+
+        // Start with the size, then the running count up to the whole archive; all of it has reached
+        // the bar when the command returns.
+        QVERIFY(progress.messages.size() >= 2);
+        QCOMPARE(progress.messages.first(), (QPair<int, qint32>(0, announced)));
+        qint32 last = 0;
+        for (qsizetype i = 1; i < progress.messages.size(); ++i) {
+            QCOMPARE(progress.messages[i].first, 1);
+            QVERIFY(progress.messages[i].second > last);
+            last = progress.messages[i].second;
+        }
+        QCOMPARE(last, qint32(archive.size()));
+        QCOMPARE(f.ui().ProgressBar1->maximum(), announced);
+        QCOMPARE(f.ui().ProgressBar1->value(), announced);
+    }
+
+    void replacesAnArchiveInAnExistingFolder() {
+        DownloadFixture f;
+        f.writeArchive("old archive");
+        writeBytes(f.cwd.filePath(QStringLiteral("res/other.txt")), "other");
+        const QByteArray archive = bytes(10'000);
+        f.server.respond = serve(archive);
+        f.click();
+        QCOMPARE(readBytes(f.archive()), archive);
+        QCOMPARE(readBytes(f.cwd.filePath(QStringLiteral("res/other.txt"))), QByteArray("other"));
+        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
+        QVERIFY(!f.ui().Button2->isEnabled());
+    }
+
+    void requestHeaders() {
+        DownloadFixture f;
+        f.server.respond = [](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+            // Cookies of the download client come back on its next run; those of the probe do not.
+            if (request.method() == "HEAD")
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK",
+                                                       {"Set-Cookie: probe=1; Path=/", "Content-Length: 2"}));
+            else
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK",
+                                                       {"Set-Cookie: sid=42; Path=/", "Content-Length: 2"}) +
+                              "ok");
+        };
+        f.click();
+        f.ui().Button2->setEnabled(true); // a success disables it
+        f.click();
+        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(f.server.port());
+        const QByteArray accept = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+        const QByteArray agent = "User-Agent: Mozilla/3.0 (compatible; Indy Library)";
+        QCOMPARE(f.server.requests.size(), 4);
+        QCOMPARE(f.server.requests[0].requestLine, "HEAD " + archivePath + " HTTP/1.1");
+        QCOMPARE(f.server.requests[1].requestLine, "GET " + archivePath + " HTTP/1.1");
+        QCOMPARE(f.server.requests[0].fields, (QList<QByteArray>{host, agent, accept}));
+        QCOMPARE(f.server.requests[1].fields, (QList<QByteArray>{host, agent, accept}));
+        QCOMPARE(f.server.requests[2].fields, (QList<QByteArray>{host, agent, accept}));
+        QCOMPARE(f.server.requests[3].fields, (QList<QByteArray>{host, agent, accept, "Cookie: sid=42"}));
+    }
+
+    void failuresKeepEverythingAsItWas_data() {
+        QTest::addColumn<QByteArray>("scenario");
+        QTest::addColumn<bool>("earlierArchive");
+        QTest::addColumn<int>("requests");
+        const QList<QPair<QByteArray, int>> scenarios{
+            {"HEAD 404", 1},
+            {"HEAD redirect", 1},
+            {"HEAD stalls", 1},
+            {"server gone", 0},
+            {"GET 404", 2},
+            {"GET redirect", 2},
+            {"GET stalls", 2},
+            {"GET stalls mid-body", 2},
+            {"GET closes mid-body", 2},
+            {"GET closes mid-chunk", 2},
+        };
+        for (const auto& [scenario, requests] : scenarios) {
+            QTest::newRow(scenario.constData()) << scenario << false << requests;
+            QTest::newRow((scenario + ", earlier archive").constData()) << scenario << true << requests;
+        }
+    }
+    void failuresKeepEverythingAsItWas() {
+        QFETCH(QByteArray, scenario);
+        QFETCH(bool, earlierArchive);
+        QFETCH(int, requests);
+        DownloadFixture f;
+        if (earlierArchive)
+            f.writeArchive("earlier archive");
+        const QStringList before = f.entries();
+        f.server.respond = [scenario](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+            const bool head = request.method() == "HEAD";
+            const QByteArray stage = head ? "HEAD" : "GET";
+            if (!scenario.startsWith(stage)) {
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 1000"}));
+                return;
+            }
+            if (scenario.endsWith("404"))
+                socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found");
+            else if (scenario.endsWith("redirect"))
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 302 Found",
+                                                       {"Location: /moved.zip", "Content-Length: 0"}));
+            else if (scenario.endsWith("stalls"))
+                ; // says nothing
+            else if (scenario.endsWith("stalls mid-body"))
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + bytes(400));
+            else if (scenario.endsWith("closes mid-body")) {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + bytes(400));
+                socket->disconnectFromHost();
+            } else if (scenario.endsWith("closes mid-chunk")) {
+                socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3e8\r\n" + bytes(400));
+                socket->disconnectFromHost();
+            }
+        };
+        if (scenario == "server gone") {
+            f.server.server().close();
+            f.server.respond = nullptr;
+        }
+        f.barFull();
+        f.click();
+
+        QCOMPARE(f.entries(), before);
+        if (earlierArchive)
+            QCOMPARE(readBytes(f.archive()), QByteArray("earlier archive"));
+        QCOMPARE(f.server.requests.size(), requests);
+        for (const ScriptedHttpServer::Request& request : std::as_const(f.server.requests))
+            QCOMPARE(request.target(), archivePath); // the redirect is not followed
+        // Dropped without a word, and a bar full from before enables nothing.
+        QVERIFY(f.window->dialogs.shown.isEmpty());
+        QVERIFY(f.window->log().isEmpty());
+        QVERIFY(!f.ui().Button3->isEnabled());
+        QVERIFY(f.ui().Button2->isEnabled());
+    }
+
+    void offline() {
+        DownloadFixture f;
+        f.network.online = false;
+        f.barFull();
+        f.click();
+        QCOMPARE(f.window->dialogs.boxes(),
+                 QStringList{QStringLiteral("update_3_7: Отсутствует подключение к интернету!")});
+        QCOMPARE(f.network.queries, 1);
+        QCOMPARE(f.server.connections, 0);
+        QVERIFY(f.entries().isEmpty());
+        QVERIFY(!f.ui().Button3->isEnabled());
+        QVERIFY(f.ui().Button2->isEnabled());
+    }
+
+    // The buttons follow the outcome of this transfer, not what the bar showed before it.
+    void completionFollowsThisTransfer_data() {
+        QTest::addColumn<bool>("barFullBefore");
+        QTest::addColumn<bool>("succeeds");
+        QTest::newRow("bar full, transfer fails") << true << false;
+        QTest::newRow("bar full, transfer succeeds") << true << true;
+        QTest::newRow("bar at start, transfer fails") << false << false;
+        QTest::newRow("bar at start, transfer succeeds") << false << true;
+    }
+    void completionFollowsThisTransfer() {
+        QFETCH(bool, barFullBefore);
+        QFETCH(bool, succeeds);
+        DownloadFixture f;
+        const QByteArray archive = bytes(5'000);
+        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+            if (request.method() == "HEAD")
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 5000"}));
+            else if (succeeds)
+                socket->write(ScriptedHttpServer::ok(archive));
+            else {
+                // The bar ends full for this transfer too, but the archive is cut short.
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + archive.left(2'000));
+                socket->disconnectFromHost();
+            }
+        };
+        f.ui().Button3->setEnabled(false);
+        if (barFullBefore)
+            f.ui().ProgressBar1->setValue(f.ui().ProgressBar1->maximum());
+        f.click();
+        QCOMPARE(f.ui().Button3->isEnabled(), succeeds);
+        QCOMPARE(f.ui().Button2->isEnabled(), !succeeds);
+        QCOMPARE(QFile::exists(f.archive()), succeeds);
+    }
+
+    // While the body arrives the bar moves and the window repaints, but it takes no input.
+    void duringTheTransfer() {
+        DownloadFixture f(5s);
+        f.window->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window->window.get()));
+        QSignalSpy exitClicks(f.ui().Button1, &QPushButton::clicked);
+        QSignalSpy updateClicks(f.ui().Button3, &QPushButton::clicked);
+        PaintCounter paints(f.ui().ProgressBar1);
+        const QByteArray archive = bytes(1'000);
+        bool seenHalfway = false;
+        int paintsHalfway = 0;
+        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+            if (request.method() == "HEAD") {
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 1000"}));
+                return;
+            }
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + archive.left(400));
+            auto* poll = new QTimer(socket);
+            poll->setInterval(10ms);
+            QObject::connect(poll, &QTimer::timeout, socket, [&, socket, poll, attempts = 0]() mutable {
+                QProgressBar* bar = f.ui().ProgressBar1;
+                seenHalfway = bar->maximum() == 1000 && bar->value() == 400;
+                if (!seenHalfway && ++attempts < 300)
+                    return;
+                poll->stop();
+                paintsHalfway = paints.paints;
+                QTest::mouseClick(f.ui().Button1, Qt::LeftButton);
+                QTest::mouseClick(f.ui().Button3, Qt::LeftButton);
+                QTest::keyClick(f.ui().ListBox1, Qt::Key_Escape);
+                socket->write(archive.mid(400));
+            });
+            poll->start();
+        };
+        f.click();
+        QVERIFY(seenHalfway);
+        QVERIFY(paintsHalfway > 0);
+        QCOMPARE(exitClicks.count(), 0);
+        QCOMPARE(updateClicks.count(), 0);
+        QVERIFY(f.window->window->isVisible());
+        QCOMPARE(readBytes(f.archive()), archive);
+        // Input reaches the window again once the command is over.
+        QTest::mouseClick(f.ui().Button3, Qt::LeftButton);
+        QCOMPARE(updateClicks.count(), 1);
+    }
+
+    // Closing the window ends a transfer that would otherwise wait out its time-out.
+    void closingTheWindowEndsTheTransfer() {
+        DownloadFixture f(std::chrono::hours(1));
+        f.window->window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window->window.get()));
+        f.writeArchive("earlier archive");
+        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+            if (request.method() == "HEAD") {
+                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 1000"}));
+                return;
+            }
+            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + bytes(100));
+            QTimer::singleShot(10ms, f.window->window.get(), [&] { f.window->window->close(); });
+        };
+        f.click();
+        QVERIFY(!f.window->window->isVisible());
+        QCOMPARE(readBytes(f.archive()), QByteArray("earlier archive"));
+        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
+        QVERIFY(f.ui().Button2->isEnabled());
+    }
+
+    // The handlers post; the bar changes when the queue runs. Only the low 32 bits travel, and an
+    // unknown size starts a bar of unknown length.
+    void workHandlers_data() {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<qint64>("count");
+        QTest::addColumn<int>("maximum");
+        QTest::addColumn<int>("position");
+        QTest::newRow("plain") << qint64(1000) << qint64(250) << 1000 << 250;
+        QTest::newRow("unknown size") << qint64(-1) << qint64(250) << 0 << 0;
+        QTest::newRow("beyond 32 bits")
+            << (qint64(1) << 32) + 5000 << (qint64(1) << 32) + 2500 << 5000 << 2500;
+    }
+    void workHandlers() {
+        QFETCH(qint64, size);
+        QFETCH(qint64, count);
+        QFETCH(int, maximum);
+        QFETCH(int, position);
+        DownloadFixture f;
+        ProgressRecorder progress(f.window->window.get());
+        f.window->window->IdHTTP1WorkBegin(nullptr, WorkMode::Read, size);
+        f.window->window->IdHTTP1Work(nullptr, WorkMode::Read, count);
+        QCOMPARE(f.ui().ProgressBar1->maximum(), 100);
+        QCOMPARE(f.ui().ProgressBar1->value(), 0);
+        QCoreApplication::sendPostedEvents(f.window->window.get(), WM_MYPROGRESS);
+        QCOMPARE(progress.messages.size(), 2);
+        QCOMPARE(f.ui().ProgressBar1->maximum(), maximum);
+        QCOMPARE(f.ui().ProgressBar1->value(), position);
+    }
+};
+
+QTEST_MAIN(TestDownload)
+#include "test_download.moc"
