@@ -2,6 +2,8 @@
 
 #include "platform/error.h"
 
+#include <QStringDecoder>
+
 namespace regfile {
 
 namespace {
@@ -72,7 +74,9 @@ QString decode(const QByteArray& bytes, const QString& fileName, Encoding& encod
     const qsizetype bad = invalidUtf8At(bytes, start);
     if (bad >= 0)
         fail(fileName, lineOfOffset(bytes, bad), QStringLiteral("neither UTF-8 nor UTF-16LE text"));
-    return QString::fromUtf8(bytes.constData() + start, bytes.size() - start);
+    // A second byte-order mark is text of the file, not to be dropped.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
+    return utf8(QByteArrayView(bytes).sliced(start));
 }
 
 // Physical lines, each with its line break.

@@ -162,6 +162,22 @@ private Q_SLOTS:
         QCOMPARE(readBytes(path()), regeditFile(expected, true));
     }
 
+    // What the format does not describe still comes back as it was: a second byte-order mark, a
+    // file without a final line break, lines of mixed breaks.
+    void writeKeepsOddTextAsItWas() {
+        const QByteArray odd =
+            QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\n") +
+            regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"1\"")).mid(0);
+        writeBytes(path(), odd);
+        try {
+            RegistryFile(path()).writeString(QStringLiteral("b"), QStringLiteral("v"), QStringLiteral("2"));
+        } catch (const Error&) {
+            QCOMPARE(readBytes(path()), odd); // not of the format: refused, untouched
+            return;
+        }
+        QFAIL("a file with text before its header was written");
+    }
+
     void writeReplacesOtherTypesAndAddsValuesAndKeys() {
         writeBytes(path(), regeditFile(kit));
         RegistryFile registry(path());
