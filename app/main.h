@@ -1,6 +1,9 @@
 #pragma once
 
 #include "app/seams.h"
+#include "platform/db_connection.h"
+#include "platform/db_query.h"
+#include "platform/db_table.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -57,6 +60,23 @@ public:
     // --- Progress message
     void MyProgress(int wParam, qint32 lParam);
 
+    // --- Database connections (db/connections.cpp)
+    // Open ADOConnection1 / ADOConnection2 on a database file with its password: false when the
+    // file is missing or the database refuses (each provider error shown in its own box).
+    bool connectToBaseUser(const QString& base_name, const QString& pswd);
+    bool connectToBase2(const QString& base_name, const QString& pswd);
+    void FormClose(); // the window closes: both connections are closed
+
+    // The data-access components the database steps work through (settings in db/connections.cpp).
+    // Every table component reads a static snapshot.
+    DbConnection ADOConnection1;
+    DbConnection ADOConnection2;
+    DbQuery ADOQuery1{ADOConnection1};
+    DbQuery ADOQuery2{ADOConnection2};
+    DbTable ADOTable1{ADOConnection1};
+    DbTable ADOTable11{ADOConnection1};
+    DbTable ADOTable2{ADOConnection2};
+
 Q_SIGNALS:
     void logLineAdded(const QString& line);
 
@@ -78,6 +98,9 @@ private:
     };
 
     void connectHandlers();
+    // db/connections.cpp: the components' settings, and the course both connect operations share.
+    void setUpDataAccess();
+    bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
 
     const QScopedPointer<Ui::TfmMain> ui;
     const TDM& m_dm;
