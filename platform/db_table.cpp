@@ -114,83 +114,87 @@ void DbTable::Post() {
 
     DbConnection& owner = connection();
     owner.guarded([&] {
-        for (int i : columns) {
-            const DbColumn& column = s.columns[size_t(i)];
-            const QVariant& value = s.buffer[size_t(i)];
-            if (column.maxLength > 0 && !db_values::isNull(value) &&
-                value.toString().size() > column.maxLength)
-                throw dataAccessError(
-                    QStringLiteral("The field '%1' is too small to accept the amount of data you "
-                                   "attempted to add: it holds at most %2 characters.")
-                        .arg(column.name)
-                        .arg(column.maxLength));
-        }
         SqliteDatabase& db = owner.databaseForPost();
-        SqliteStatement& write = m_statements->writes[key];
-        if (!write) {
-            QStringList names;
-            QStringList assignments;
-            for (int i : columns) {
-                const QString name =
-                    quotedName(s.columns[size_t(i)].origin.isEmpty() ? s.columns[size_t(i)].name
-                                                                     : s.columns[size_t(i)].origin);
-                names.append(name);
-                assignments.append(name + QStringLiteral(" = ?"));
-            }
-            const QString table = quotedName(m_tableName);
-            QString sql;
-            if (!inserting)
-                sql = QStringLiteral("UPDATE %1 SET %2 WHERE _rowid_ = ?")
-                          .arg(table, assignments.join(QStringLiteral(", ")));
-            else if (columns.empty())
-                sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
-            else
-                sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                          .arg(table, names.join(QStringLiteral(", ")),
-                               QStringList(qsizetype(columns.size()), QStringLiteral("?"))
-                                   .join(QStringLiteral(", ")));
-            write = db.prepare(sql);
-        }
-        int parameter = 1;
-        for (int i : columns)
-            write.bind(parameter++, s.buffer[size_t(i)]);
-        if (!inserting)
-            write.bind(parameter, qlonglong(s.rows[size_t(s.current)].rowId));
-
-        db.joinPostBatch();
         try {
-            write.next();
-            write.reset();
-        } catch (const DataAccessError&) {
-            write.reset();
+            store(db, columns, key);
+        } catch (...) {
             db.commitPostBatch(); // the rows posted before this one stay
             throw;
         }
-
-        DbRow row;
-        row.rowId = inserting ? db.lastInsertRowId() : s.rows[size_t(s.current)].rowId;
-        row.values = s.buffer;
-        if (m_statements->reread) {
-            SqliteStatement& reread = m_statements->reread;
-            reread.bind(1, qlonglong(row.rowId));
-            if (reread.next())
-                for (int i = 0; i < int(row.values.size()) && i < reread.columnCount(); ++i)
-                    row.values[size_t(i)] = reread.value(i);
-            reread.reset();
-        }
-        s.mode = State::Mode::Browse;
-        s.buffer.clear();
-        s.written.clear();
-        if (inserting) {
-            s.rows.push_back(std::move(row));
-            s.current = int(s.rows.size()) - 1;
-            s.rowAdded(s.current);
-        } else {
-            std::vector<QVariant> before = std::move(s.rows[size_t(s.current)].values);
-            s.rows[size_t(s.current)] = std::move(row);
-            s.rowChanged(s.current, before);
-        }
-        s.eof = s.bof = false;
         db.rowPosted();
     });
+}
+
+void DbTable::store(SqliteDatabase& db, const std::vector<int>& columns, const QString& key) {
+    State& s = state();
+    const bool inserting = s.mode == State::Mode::Insert;
+    for (int i : columns) {
+        const DbColumn& column = s.columns[size_t(i)];
+        const QVariant& value = s.buffer[size_t(i)];
+        if (column.maxLength > 0 && !db_values::isNull(value) && value.toString().size() > column.maxLength)
+            throw dataAccessError(
+                QStringLiteral("The field '%1' is too small to accept the amount of data you "
+                               "attempted to add: it holds at most %2 characters.")
+                    .arg(column.name)
+                    .arg(column.maxLength));
+    }
+    SqliteStatement& write = m_statements->writes[key];
+    if (!write) {
+        QStringList names;
+        QStringList assignments;
+        for (int i : columns) {
+            const QString name =
+                quotedName(s.columns[size_t(i)].origin.isEmpty() ? s.columns[size_t(i)].name
+                                                                 : s.columns[size_t(i)].origin);
+            names.append(name);
+            assignments.append(name + QStringLiteral(" = ?"));
+        }
+        const QString table = quotedName(m_tableName);
+        QString sql;
+        if (!inserting)
+            sql = QStringLiteral("UPDATE %1 SET %2 WHERE _rowid_ = ?")
+                      .arg(table, assignments.join(QStringLiteral(", ")));
+        else if (columns.empty())
+            sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(table);
+        else
+            sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                      .arg(table, names.join(QStringLiteral(", ")),
+                           QStringList(qsizetype(columns.size()), QStringLiteral("?"))
+                               .join(QStringLiteral(", ")));
+        write = db.prepare(sql);
+    }
+    int parameter = 1;
+    for (int i : columns)
+        write.bind(parameter++, s.buffer[size_t(i)]);
+    if (!inserting)
+        write.bind(parameter, qlonglong(s.rows[size_t(s.current)].rowId));
+
+    db.joinPostBatch();
+    write.next();
+    write.reset();
+
+    DbRow row;
+    row.rowId = inserting ? db.lastInsertRowId() : s.rows[size_t(s.current)].rowId;
+    row.values = s.buffer;
+    if (m_statements->reread) {
+        SqliteStatement& reread = m_statements->reread;
+        reread.bind(1, qlonglong(row.rowId));
+        if (reread.next())
+            for (int i = 0; i < int(row.values.size()) && i < reread.columnCount(); ++i)
+                row.values[size_t(i)] = reread.value(i);
+        reread.reset();
+    }
+    s.mode = State::Mode::Browse;
+    s.buffer.clear();
+    s.written.clear();
+    if (inserting) {
+        s.rows.push_back(std::move(row));
+        s.current = int(s.rows.size()) - 1;
+        s.rowAdded(s.current);
+    } else {
+        std::vector<QVariant> before = std::move(s.rows[size_t(s.current)].values);
+        s.rows[size_t(s.current)] = std::move(row);
+        s.rowChanged(s.current, before);
+    }
+    s.eof = s.bof = false;
 }

@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
+
+class SqliteDatabase;
 
 // One table of a connection. Opening reads all its rows as a fixed snapshot (a static cursor); rows
 // posted through the table join the snapshot and are found by Locate.
@@ -31,6 +34,9 @@ protected:
 
 private:
     struct Statements;
+    // Writes the row being inserted or edited and takes it into the snapshot.
+    void store(SqliteDatabase& db, const std::vector<int>& columns, const QString& key);
+
     QString m_tableName;
     std::unique_ptr<Statements> m_statements;
 };
