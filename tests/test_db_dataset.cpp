@@ -9,6 +9,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const QString password = QStringLiteral("Pq7GhTz3LmRwa");
@@ -470,6 +476,43 @@ private Q_SLOTS:
         QCOMPARE(runTool(QStringLiteral("sqlcipher"), m_path,
                          keyLine(password) + QStringLiteral("SELECT count(*) FROM edu_plan;\n")),
                  QStringLiteral("6"));
+    }
+
+    void killedWhilePostingLeavesAConsistentFile() {
+#ifdef _WIN32
+        QSKIP("needs fork()");
+#else
+        m_connection.reset();
+        const pid_t child = fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            // The child posts rows and dies in the middle, without closing anything.
+            DbConnection connection;
+            connection.setConnectionString(db::connectionString(m_path, password));
+            DbTable table(connection);
+            table.setTableName(QStringLiteral("edu_plan"));
+            table.Open();
+            for (int i = 1; i <= 2500; ++i) {
+                table.Insert();
+                table.FieldByName(QStringLiteral("edu_plan_theory")).setAsInteger(i);
+                table.Post();
+            }
+            raise(SIGKILL);
+        }
+        int status = 0;
+        QCOMPARE(waitpid(child, &status, 0), child);
+        QVERIFY(WIFSIGNALED(status));
+        m_connection = std::make_unique<DbConnection>();
+        m_connection->setConnectionString(db::connectionString(m_path, password));
+        QCOMPARE(rowsOf(connection(), QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        // Rows come whole and in order; those of the batches committed before the kill are there.
+        const int rows = rowsOf(connection(), QStringLiteral("SELECT count(*) FROM edu_plan")).toInt();
+        QVERIFY2(rows >= 2001 && rows <= 2501, qPrintable(QString::number(rows)));
+        QCOMPARE(rowsOf(connection(),
+                        QStringLiteral("SELECT max(edu_plan_theory) FROM edu_plan WHERE category_tc_id "
+                                       "IS NULL")),
+                 QString::number(rows - 1));
+#endif
     }
 
     void closeDropsAnUnpostedRow() {
