@@ -5,8 +5,7 @@
 namespace {
 
 [[noreturn]] void malformed() {
-    throw dataAccessError(
-        QStringLiteral("Format of the initialization string does not conform to the OLE DB specification."));
+    throw dataAccessError(QStringLiteral("The connection string is not a list of key=value parts."));
 }
 
 } // namespace

@@ -227,9 +227,7 @@ QString locateKey(const QVariant& value, DbFieldType type, bool caseInsensitive)
         break;
     case ftBoolean:
         if (value.typeId() == QMetaType::Bool || isNumber(value))
-            return value.toDouble() != 0 || (value.typeId() == QMetaType::Bool && value.toBool())
-                       ? QStringLiteral("B1")
-                       : QStringLiteral("B0");
+            return value.toDouble() != 0 ? QStringLiteral("B1") : QStringLiteral("B0");
         if (const std::optional<bool> b = parseBoolean(textOf(value)))
             return *b ? QStringLiteral("B1") : QStringLiteral("B0");
         break;

@@ -93,7 +93,7 @@ private Q_SLOTS:
             << "plain" << QStringLiteral("Provider=Microsoft.Jet.OLEDB.3.51;Data Source=%1;")
             << "Provider cannot be found";
         QTest::newRow("no key=value list")
-            << "plain" << QStringLiteral("Provider;Data Source=%1") << "Format of the";
+            << "plain" << QStringLiteral("Provider;Data Source=%1") << "The connection string is not";
     }
     void connectionStrings() {
         QFETCH(QString, file);
