@@ -23,6 +23,7 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     connectHandlers();
+    setUpDataAccess();
     handle([this] { FormCreate(); });
 }
 
@@ -151,6 +152,7 @@ void TfmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     event->accept();
+    handle([this] { FormClose(); });
     // The main window ends the program, whatever other window is still open.
     QCoreApplication::quit();
 }

@@ -2,6 +2,9 @@
 
 #include "app/seams.h"
 #include "platform/zip_archive.h"
+#include "platform/db_connection.h"
+#include "platform/db_query.h"
+#include "platform/db_table.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -83,6 +86,7 @@ public:
     void ArchiverFileProgress(const QString& FileName, double Progress);
     void ArchiverOverallProgress(double Progress);
     ZipArchive Archiver;
+
     // --- File maintenance: obsolete files (files/obsolete_files.cpp)
     void RemoveFiles(const QString& _path);             // `_path` ends with a separator
     bool RemoveEmptyFolders(const QString& rootFolder); // true when `rootFolder` was removed
@@ -92,11 +96,29 @@ public:
     static QString DirNameForPhoto(const QString& s2);
     void RenameDirForPhoto(const QString& dir_name);
     void Button4Click();
+
     // --- Documents archive download (hidden command; download/download.cpp)
     void Button2Click();
     bool InternetConnected();
     void IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax);
     void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount);
+
+    // --- Database connections (db/connections.cpp)
+    // Open ADOConnection1 / ADOConnection2 on a database file with its password: false when the
+    // file is missing or the database refuses (each provider error shown in its own box).
+    bool connectToBaseUser(const QString& base_name, const QString& pswd);
+    bool connectToBase2(const QString& base_name, const QString& pswd);
+    void FormClose(); // the window closes: both connections are closed
+
+    // The data-access components the database steps work through (settings in db/connections.cpp).
+    // Every table component reads a static snapshot.
+    DbConnection ADOConnection1;
+    DbConnection ADOConnection2;
+    DbQuery ADOQuery1{ADOConnection1};
+    DbQuery ADOQuery2{ADOConnection2};
+    DbTable ADOTable1{ADOConnection1};
+    DbTable ADOTable11{ADOConnection1};
+    DbTable ADOTable2{ADOConnection2};
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);
@@ -119,6 +141,9 @@ private:
     };
 
     void connectHandlers();
+    // db/connections.cpp: the components' settings, and the course both connect operations share.
+    void setUpDataAccess();
+    bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
 
     const QScopedPointer<Ui::TfmMain> ui;
     const TDM& m_dm;

@@ -1,0 +1,85 @@
+#pragma once
+
+// The engine under the data-access layer: one SQLCipher database handle and its statements.
+// Internal to the layer; the components (db_connection.h, db_query.h, db_table.h) are its face.
+
+#include "platform/data_access_error.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QVariant>
+
+#include <memory>
+#include <optional>
+
+struct sqlite3;
+struct sqlite3_stmt;
+class SqliteDatabase;
+
+// A prepared statement; finalized with the object.
+class SqliteStatement {
+public:
+    SqliteStatement() = default;
+    SqliteStatement(SqliteDatabase& database, sqlite3_stmt* statement);
+    ~SqliteStatement();
+    SqliteStatement(SqliteStatement&& other) noexcept;
+    SqliteStatement& operator=(SqliteStatement&& other) noexcept;
+
+    explicit operator bool() const { return m_statement != nullptr; }
+    sqlite3_stmt* handle() const { return m_statement; }
+
+    void bind(int index, const QVariant& value); // index from 1
+    // Steps once: true on a row, false when done. A refusal resets the statement and raises
+    // DataAccessError.
+    bool next();
+    void reset();
+    int columnCount() const;
+    QVariant value(int column) const;
+
+private:
+    SqliteDatabase* m_database = nullptr;
+    sqlite3_stmt* m_statement = nullptr;
+};
+
+class SqliteDatabase {
+public:
+    // Opens an existing database file; never creates one. A file whose header is SQLite's is opened
+    // as a plain database whatever the password; any other file needs its password (the SQLCipher
+    // key). Raises DataAccessError naming the cause: missing file, no database, wrong password,
+    // locked, damaged.
+    static std::unique_ptr<SqliteDatabase> open(const QString& path, const QString& password);
+    ~SqliteDatabase();
+    SqliteDatabase(const SqliteDatabase&) = delete;
+    SqliteDatabase& operator=(const SqliteDatabase&) = delete;
+
+    sqlite3* handle() const { return m_db; }
+    const QString& path() const { return m_path; }
+
+    SqliteStatement prepare(const QString& sql);
+    void execute(const QString& sql); // one statement, rows ignored
+    qint64 lastInsertRowId() const;
+    int changes() const;
+    [[noreturn]] void fail() const; // raises the engine's last message
+
+    // Rows posted one at a time share one transaction, so that a row costs no commit of its own. The
+    // transaction is committed after a bounded number of rows or time, before any other statement
+    // of the process (settlePostBatch), when control returns to the event loop, and on close. A
+    // commit that fails on the way back to the event loop is raised by the next operation on the
+    // database.
+    void joinPostBatch();
+    void rowPosted();
+    void commitPostBatch();
+    static void settlePostBatch();
+    void raiseDeferredFailure();
+
+private:
+    SqliteDatabase(sqlite3* db, QString path);
+    void prepareJournal();
+
+    sqlite3* m_db = nullptr;
+    QString m_path;
+    QString m_journalToRestore;
+    int m_batchRows = 0;
+    QElapsedTimer m_batchAge;
+    std::optional<DataAccessError> m_deferredFailure;
+};

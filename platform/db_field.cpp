@@ -1,0 +1,75 @@
+#include "platform/db_field.h"
+
+#include "platform/db_dataset_state.h"
+#include "platform/db_values.h"
+#include "platform/error.h"
+
+#include <limits>
+
+const QString& DbField::FieldName() const {
+    return m_dataSet->d->columns[size_t(m_column)].name;
+}
+
+DbFieldType DbField::DataType() const {
+    return m_dataSet->d->columns[size_t(m_column)].type;
+}
+
+const QVariant& DbField::stored() const {
+    m_dataSet->requireActive();
+    return m_dataSet->d->value(m_column);
+}
+
+bool DbField::IsNull() const {
+    return db_values::isNull(stored());
+}
+
+QVariant DbField::AsVariant() const {
+    return db_values::variantOf(stored(), DataType());
+}
+
+QString DbField::AsString() const {
+    return db_values::stringOf(stored(), DataType());
+}
+
+int DbField::AsInteger() const {
+    const qint64 value = AsLargeInt();
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        throw Error(QStringLiteral("The value of field '%1' is out of the integer range.")
+                        .arg(FieldName())
+                        .toStdString());
+    return int(value);
+}
+
+qint64 DbField::AsLargeInt() const {
+    const QVariant& value = stored();
+    if (DataType() == ftBoolean && !db_values::isNull(value))
+        return db_values::booleanOf(value, FieldName()) ? -1 : 0;
+    return db_values::integerOf(value, FieldName());
+}
+
+bool DbField::AsBoolean() const {
+    return db_values::booleanOf(stored(), FieldName());
+}
+
+void DbField::setAsVariant(const QVariant& value) {
+    m_dataSet->requireActive();
+    DbDataSet::State& state = *m_dataSet->d;
+    if (state.mode == DbDataSet::State::Mode::Browse)
+        throw Error("Dataset not in edit or insert mode.");
+    if (DataType() == ftAutoInc)
+        throw Error(QStringLiteral("Field '%1' cannot be modified.").arg(FieldName()).toStdString());
+    state.buffer[size_t(m_column)] = db_values::storedValueFor(value, DataType(), FieldName());
+    state.written[size_t(m_column)] = true;
+}
+
+void DbField::setAsString(const QString& value) {
+    setAsVariant(QVariant(value));
+}
+
+void DbField::setAsInteger(qint64 value) {
+    setAsVariant(QVariant(qlonglong(value)));
+}
+
+void DbField::setAsBoolean(bool value) {
+    setAsVariant(QVariant(value));
+}

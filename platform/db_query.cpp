@@ -1,0 +1,99 @@
+#include "platform/db_query.h"
+
+#include "platform/access_sql.h"
+#include "platform/db_connection.h"
+#include "platform/db_dataset_state.h"
+#include "platform/db_engine.h"
+#include "platform/db_schema_changes.h"
+
+namespace {
+
+// The statement refused by the translation is refused by the provider, as any other.
+access_sql::Translation translated(const QString& sql) {
+    try {
+        return access_sql::translate(sql);
+    } catch (const DataAccessError&) {
+        throw;
+    } catch (const Error& error) {
+        throw dataAccessError(QString::fromUtf8(error.what()));
+    }
+}
+
+[[noreturn]] void noResultSet() {
+    throw dataAccessError(QStringLiteral("CommandText does not return a result set."));
+}
+
+} // namespace
+
+void DbSqlText::changing() {
+    m_query.Close();
+}
+
+void DbSqlText::Clear() {
+    changing();
+    m_lines.clear();
+}
+
+void DbSqlText::Add(const QString& line) {
+    changing();
+    m_lines.append(line);
+}
+
+void DbSqlText::setText(const QString& text) {
+    changing();
+    m_lines = QStringList{text};
+}
+
+QString DbSqlText::Text() const {
+    return m_lines.join(u'\n');
+}
+
+DbQuery::DbQuery(DbConnection& connection)
+    : DbDataSet(connection)
+    , SQL(*this) {}
+
+void DbQuery::openCursor() {
+    const access_sql::Translation translation = translated(SQL.Text());
+    if (translation.kind != access_sql::Translation::Kind::Statement)
+        noResultSet();
+    SqliteDatabase& db = connection().database();
+    SqliteStatement statement = db.prepare(translation.sql);
+    if (statement.columnCount() == 0)
+        noResultSet();
+    State& s = state();
+    s.setColumns(columnsOf(statement, 0));
+    const size_t width = s.columns.size();
+    while (statement.next()) {
+        DbRow row;
+        row.values.reserve(width);
+        for (int i = 0; i < int(width); ++i)
+            row.values.push_back(statement.value(i));
+        s.rows.push_back(std::move(row));
+    }
+}
+
+void DbQuery::ExecSQL() {
+    closeWithoutRelease();
+    DbConnection& owner = connection();
+    try {
+        owner.guarded([&] {
+            const access_sql::Translation translation = translated(SQL.Text());
+            SqliteDatabase& db = owner.database();
+            switch (translation.kind) {
+            case access_sql::Translation::Kind::Statement:
+                db.execute(translation.sql);
+                break;
+            case access_sql::Translation::Kind::AddColumns:
+                db_schema::addColumns(db, translation.table, translation.definitions);
+                break;
+            case access_sql::Translation::Kind::AlterColumn:
+                db_schema::alterColumn(db, translation.table, translation.column, translation.newDefinition);
+                break;
+            }
+        });
+    } catch (...) {
+        owner.releaseIfIdle();
+        throw;
+    }
+    owner.releaseIfIdle();
+}

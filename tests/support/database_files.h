@@ -1,0 +1,80 @@
+#pragma once
+
+#include "db/connection_strings.h"
+#include "platform/db_connection.h"
+#include "platform/db_query.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+#include <QTest>
+
+#include <sqlite3.h>
+
+// Database files for the tests, made as users make them: an empty file from the engine's C API (the
+// data-access layer never creates one), or a whole database from the stock command-line tools.
+
+// An empty database at `path`: SQLCipher-encrypted with `password`, plain without one; then
+// `statements` in SQLite's own dialect.
+inline void makeDatabase(const QString& path, const QString& password, const QStringList& statements = {}) {
+    QFile::remove(path);
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK)
+        qFatal("cannot create %s", qPrintable(path));
+    QStringList script;
+    if (!password.isEmpty())
+        script << QStringLiteral("PRAGMA key = '%1'")
+                      .arg(QString(password).replace(u'\'', QStringLiteral("''")));
+    script << QStringLiteral("PRAGMA user_version = 1") << statements;
+    for (const QString& statement : script) {
+        char* error = nullptr;
+        if (sqlite3_exec(db, statement.toUtf8().constData(), nullptr, nullptr, &error) != SQLITE_OK)
+            qFatal("%s: %s", qPrintable(statement), error);
+    }
+    sqlite3_close(db);
+}
+
+// Runs the stock tool ("sqlite3" or "sqlcipher") on `path` with `script` on its standard input and
+// gives its output; a failure of the tool fails the test.
+inline QString runTool(const QString& tool, const QString& path, const QString& script) {
+    QProcess process;
+    process.start(tool, {QStringLiteral("-batch"), path});
+    if (!process.waitForStarted())
+        qFatal("cannot start %s", qPrintable(tool));
+    process.write(script.toUtf8());
+    process.closeWriteChannel();
+    process.waitForFinished(30000);
+    const QString errors = QString::fromUtf8(process.readAllStandardError());
+    if (process.exitCode() != 0 || !errors.isEmpty())
+        qFatal("%s failed: %s", qPrintable(tool), qPrintable(errors));
+    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+}
+
+// The key statement of the sqlcipher tool's script.
+inline QString keyLine(const QString& password) {
+    return QStringLiteral("PRAGMA key = '%1';\n").arg(password);
+}
+
+// Every row of an Access SQL query, columns joined by "|" and rows by ";", Null as NULL.
+inline QString rowsOf(DbConnection& connection, const QString& sql) {
+    DbQuery query(connection);
+    query.SQL.Add(sql);
+    query.Open();
+    QStringList rows;
+    for (query.First(); !query.Eof(); query.Next()) {
+        QStringList values;
+        for (const DbFieldDef& def : query.FieldDefs()) {
+            const DbField field = query.FieldByName(def.Name);
+            values.append(field.IsNull() ? QStringLiteral("NULL") : field.AsString());
+        }
+        rows.append(values.join(u'|'));
+    }
+    return rows.join(u';');
+}
+
+inline void execSql(DbConnection& connection, const QString& sql) {
+    DbQuery query(connection);
+    query.SQL.Add(sql);
+    query.ExecSQL();
+}
