@@ -110,6 +110,14 @@ public:
     bool connectToBase2(const QString& base_name, const QString& pswd);
     void FormClose(); // the window closes: both connections are closed
 
+    // --- Statements of the database steps (db/statements.cpp)
+    // The query's SQL text is cleared, then set to `sql`, which runs; errors pass to the caller.
+    void openSql(DbQuery& query, const QString& sql);
+    void execSql(DbQuery& query, const QString& sql);
+    // The probe: "Select " + column + " from " + table opened on ADOQuery1. It fails, and so tells
+    // that the table lacks the column, on any error; the error itself is neither shown nor logged.
+    bool probe(const QString& column, const QString& table);
+
     // The data-access components the database steps work through (settings in db/connections.cpp).
     // Every table component reads a static snapshot.
     DbConnection ADOConnection1;
