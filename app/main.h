@@ -118,6 +118,26 @@ public:
     // that the table lacks the column, on any error; the error itself is neither shown nor logged.
     bool probe(const QString& column, const QString& table);
 
+    // --- Column and table probing steps (db/probing_steps.cpp)
+    // False only when the column was missing and adding it failed.
+    bool AddColumn(const QString& table_name, const QString& col_name, const QString& col_type);
+    // True only when this call created the table (false also when it was there already).
+    bool CreateNewTable(const QString& table_name, const QString& col_name, const QString& col_name_for_select);
+    // False only when the change was needed and failed.
+    bool AddColumnGrafikHours();
+    bool AddColumnGruppa();
+    bool AddColumnStudent();
+    bool AddColumnTeach_obj();
+    void modify_stroenie(); // no probe; a failure passes to the caller
+
+    // --- Table creation steps (db/table_creation.cpp): true when the table exists afterwards
+    bool CreateTableGrafikVojdenija();
+    bool CreateTableSpravka();
+
+    // --- Vehicle category fixes (db/category_fixes.cpp): outcome in the log only
+    void FillCategory_tc();
+    void FillNewCategory_tc();
+
     // The data-access components the database steps work through (settings in db/connections.cpp).
     // Every table component reads a static snapshot.
     DbConnection ADOConnection1;
@@ -151,6 +171,25 @@ private:
     void connectHandlers();
     // db/connections.cpp: the components' settings, and the course both connect operations share.
     void setUpDataAccess();
+
+    // What a fixed column step writes and runs; an empty line is one it does not write.
+    struct ColumnStep {
+        struct Statement {
+            QString sql;
+            bool opens = false; // a row-returning statement whose rows are not used
+        };
+        QString opening;
+        QString probeColumn;
+        QString probeTable;
+        QString presence;
+        QString absence;
+        QList<Statement> statements;
+        QString success;
+        QString error; // written with AppendToLog
+        bool showsMessageBox = true;
+        QString closing;
+    };
+    bool runColumnStep(const ColumnStep& step);
     bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
 
     const QScopedPointer<Ui::TfmMain> ui;

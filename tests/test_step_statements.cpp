@@ -5,6 +5,7 @@
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"
+#include "support/school_database.h"
 #include "support/window_fixture.h"
 
 #include <QTest>
@@ -39,48 +40,6 @@ QString quoted(const QString& text) {
     return u'\'' + QString(text).replace(u'\'', QStringLiteral("''")) + u'\'';
 }
 
-// The school database as the served program leaves it before the update, made in Access SQL.
-const QStringList schoolDatabase = {
-    QStringLiteral("CREATE TABLE student (student_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, student_fam "
-                   "VARCHAR(50))"),
-    QStringLiteral("INSERT INTO student (student_fam) VALUES ('Иванов')"),
-    QStringLiteral(
-        "CREATE TABLE diploma (diploma_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, student_id INTEGER)"),
-    QStringLiteral("CREATE TABLE grafik_hours (grafik_hours_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, "
-                   "grafik_name VARCHAR(50))"),
-    QStringLiteral("INSERT INTO grafik_hours (grafik_name) VALUES ('Основной')"),
-    QStringLiteral("INSERT INTO grafik_hours (grafik_name) VALUES ('Ускоренный')"),
-    QStringLiteral(
-        "CREATE TABLE gruppa (gruppa_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, gruppa_name VARCHAR(50))"),
-    QStringLiteral("INSERT INTO gruppa (gruppa_name) VALUES ('1-22')"),
-    QStringLiteral(
-        "CREATE TABLE teach_obj (teach_obj_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, teach_obj_name "
-        "VARCHAR(255), teach_obj_cycle VARCHAR(255), teach_obj_sokr VARCHAR(255))"),
-    QStringLiteral(
-        "INSERT INTO teach_obj (teach_obj_name, teach_obj_cycle, teach_obj_sokr) VALUES ('Вождение "
-        "автомобиля', 'Специальный', 'ВА')"),
-    QStringLiteral(
-        "INSERT INTO teach_obj (teach_obj_name, teach_obj_cycle, teach_obj_sokr) VALUES ('Устройство', "
-        "'Специальный', 'УСТ')"),
-    QStringLiteral("CREATE TABLE category_tc (category_tc_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, "
-                   "category_tc_name VARCHAR(255), category_tc_description VARCHAR(255), category_tc_gibdd "
-                   "VARCHAR(255))"),
-    QStringLiteral(
-        "CREATE TABLE edu_plan (edu_plan_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, category_tc_id "
-        "INTEGER, teach_obj_id INTEGER, edu_plan_theory INTEGER, edu_plan_lpz INTEGER, edu_plan_practice "
-        "INTEGER, edu_plan_prom_attest INTEGER)"),
-    QStringLiteral("CREATE TABLE obob_uch_plan (obob_uch_plan_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, "
-                   "category_tc_id INTEGER, obob_hours INTEGER)"),
-    QStringLiteral("CREATE TABLE car (car_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, car_name "
-                   "VARCHAR(50), car_ad BIT)"),
-    QStringLiteral(
-        "CREATE TABLE prepod (prepod_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, prepod_fam VARCHAR(50), "
-        "prepod_ad BIT)"),
-    QStringLiteral(
-        "CREATE TABLE Instruktor (Instruktor_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, instruktor_fam "
-        "VARCHAR(50), Instruktor_ad BIT)"),
-};
-
 } // namespace
 
 class TestStepStatements : public QObject {
@@ -105,7 +64,7 @@ private Q_SLOTS:
         m_school = f->dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(m_school, db::mainDatabasePassword);
         schoolOnConnection1();
-        for (const QString& statement : schoolDatabase)
+        for (const QString& statement : schoolDatabase())
             exec(w().ADOQuery1, statement);
         QVERIFY(!w().ADOConnection1.Connected()); // closed by itself after each statement
     }
@@ -306,7 +265,7 @@ private Q_SLOTS:
         makeDatabase(mainCopy, db::mainDatabasePassword);
         QVERIFY(w().connectToBaseUser(m_school, db::mainDatabasePassword));
         QVERIFY(w().connectToBase2(mainCopy, db::mainDatabasePassword));
-        for (const QString& statement : schoolDatabase)
+        for (const QString& statement : schoolDatabase())
             exec(w().ADOQuery2, statement);
         exec(w().ADOQuery1, QStringLiteral("INSERT INTO car (car_name) VALUES ('КамАЗ')"));
         exec(w().ADOQuery1, QStringLiteral("INSERT INTO car (car_name) VALUES ('УАЗ')"));
@@ -372,7 +331,7 @@ private Q_SLOTS:
         const QString curriculum = f->dir.filePath(QStringLiteral("vus_845.accdb"));
         makeDatabase(curriculum, db::curriculumDatabasePassword);
         QVERIFY(w().connectToBase2(curriculum, db::curriculumDatabasePassword));
-        for (const QString& statement : schoolDatabase)
+        for (const QString& statement : schoolDatabase())
             exec(w().ADOQuery2, statement);
         exec(w().ADOQuery2,
              QStringLiteral(" ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] "

@@ -1,0 +1,161 @@
+// Steps that bring a database's structure up to date one column or one table at a time: each probes
+// first and changes the database only when the probe fails.
+
+#include "app/main.h"
+#include "db/statements.h"
+#include "platform/dialogs.h"
+
+namespace {
+
+const QString updateNotCorrect = QStringLiteral("Обновление не корректно!");
+const QString attention = QStringLiteral("Внимание");
+
+} // namespace
+
+bool TfmMain::AddColumn(const QString& table_name, const QString& col_name, const QString& col_type) {
+    AddToLog(QStringLiteral("Таблица ") + table_name + QStringLiteral(", поле ") + col_name +
+             QStringLiteral("... "));
+    const bool present = probe(col_name, table_name);
+    if (present)
+        AddToLog(QStringLiteral("обновление поля не требуется..."));
+    if (!present) {
+        try {
+            execSql(ADOQuery1, QStringLiteral(" ALTER TABLE ") + table_name + QStringLiteral(" ADD COLUMN ") +
+                                   QStringLiteral("[") + col_name + QStringLiteral("] ") + col_type + u';');
+        } catch (const std::exception&) {
+            AppendToLog(QStringLiteral("Обновление таблицы ") + table_name +
+                        QStringLiteral(" не корректно!"));
+            m_seams.dialogs->messageBox(updateNotCorrect, attention);
+            return false;
+        }
+        AddToLog(QStringLiteral("успешно..."));
+        return true;
+    }
+    AddToLog(QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не требуется..."));
+    return true;
+}
+
+bool TfmMain::CreateNewTable(const QString& table_name, const QString& col_name,
+                             const QString& col_name_for_select) {
+    AppendToLog(QStringLiteral("Проверка существования таблицы ") + table_name + QStringLiteral("... "));
+    if (probe(col_name_for_select, table_name)) {
+        AddToLog(QStringLiteral("Таблица ") + table_name + QStringLiteral(" существует..."));
+        return false;
+    }
+    AddToLog(QStringLiteral("Таблица отсутствует. Добавляем...."));
+    try {
+        AddToLog(QStringLiteral("Создаем таблицу ") + table_name + QStringLiteral("... "));
+        execSql(ADOQuery1, QStringLiteral(" CREATE TABLE ") + table_name + QStringLiteral(" (") + col_name +
+                               QStringLiteral(");"));
+        AddToLog(QStringLiteral("Таблица создана успешно... "));
+        return true;
+    } catch (const std::exception&) {
+        AddToLog(QStringLiteral("Внимание! Ошибка обновления базы данных!"));
+        AddToLog(QStringLiteral("Невозможно создать таблицу!"));
+        return false;
+    }
+}
+
+// The course the four fixed steps share; a line left empty is one the step does not write.
+bool TfmMain::runColumnStep(const ColumnStep& step) {
+    AddToLog(step.opening);
+    const bool present = probe(step.probeColumn, step.probeTable);
+    const QString& found = present ? step.presence : step.absence;
+    if (!found.isEmpty())
+        AddToLog(found);
+    if (present) {
+        if (!step.closing.isEmpty())
+            AddToLog(step.closing);
+        return true;
+    }
+    try {
+        for (const ColumnStep::Statement& statement : step.statements) {
+            if (statement.opens)
+                openSql(ADOQuery1, statement.sql);
+            else
+                execSql(ADOQuery1, statement.sql);
+        }
+    } catch (const std::exception&) {
+        AppendToLog(step.error);
+        if (step.showsMessageBox)
+            m_seams.dialogs->messageBox(updateNotCorrect, attention);
+        return false;
+    }
+    if (!step.success.isEmpty())
+        AddToLog(step.success);
+    return true;
+}
+
+bool TfmMain::AddColumnGrafikHours() {
+    return runColumnStep({
+        QStringLiteral("Таблица grafik_hours... "),
+        QStringLiteral("check_8"),
+        QStringLiteral("grafik_hours"),
+        QStringLiteral("наличие поля - ок "),
+        QStringLiteral("наличие поля - отказ"),
+        {{QStringLiteral(
+             " ALTER TABLE grafik_hours ADD COLUMN [check_1] bit, [check_2] bit, [check_3] bit, [check_4] "
+             "bit, [check_5] bit, [check_6] bit, [check_7] bit, [check_8] bit;")},
+         {QStringLiteral(" UPDATE grafik_hours SET check_1 = true ;")}},
+        QString(),
+        QStringLiteral("Обновление таблицы grafik_hours. Статус - ОШИБКА!"),
+        true,
+        QStringLiteral("Обновление таблицы grafik_hours не требуется..."),
+    });
+}
+
+bool TfmMain::AddColumnGruppa() {
+    return runColumnStep({
+        QStringLiteral("Таблица Группа... "),
+        QStringLiteral("grafik_hours_id"),
+        QStringLiteral("gruppa"),
+        QStringLiteral("наличие поля - ок "),
+        QString(),
+        {{QStringLiteral(" ALTER TABLE gruppa ADD COLUMN [grafik_hours_id] INTEGER;")},
+         {QStringLiteral(" select * from gruppa ;"), true},
+         {QStringLiteral(" UPDATE gruppa SET grafik_hours_id = -1 ;")}},
+        QStringLiteral("успешно..."),
+        QStringLiteral("Обновление таблицы Группа. Статус - ОШИБКА!"),
+        true,
+        QStringLiteral("Обновление таблицы Группа не требуется..."),
+    });
+}
+
+bool TfmMain::AddColumnStudent() {
+    return runColumnStep({
+        QStringLiteral("Таблица Студент... "),
+        QStringLiteral("student_doc_kod"),
+        QStringLiteral("student"),
+        QStringLiteral("Обновление поля не требуется  "),
+        QString(),
+        {{QStringLiteral(" ALTER TABLE student ADD COLUMN  [student_del_date]  DATETIME,  [student_doc_kod]  "
+                         "VARCHAR(255),  [student_live_stroenie] VARCHAR(255);")}},
+        QStringLiteral("успешно..."),
+        QStringLiteral("Обновление таблицы Студент. Статус - ОШИБКА!"),
+        true,
+        QString(),
+    });
+}
+
+bool TfmMain::AddColumnTeach_obj() {
+    return runColumnStep({
+        QStringLiteral("Таблица Предметы... "),
+        QStringLiteral("teach_drive"),
+        QStringLiteral("teach_obj"),
+        QStringLiteral("наличие поля - ок "),
+        QString(),
+        {{QStringLiteral(
+             " ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] VARCHAR(255);")},
+         {QStringLiteral(
+             " UPDATE teach_obj SET teach_drive = true  WHERE (teach_obj_name LIKE 'Вождение%');")}},
+        QStringLiteral("успешно..."),
+        QStringLiteral("Обновление таблицы Предметы. Статус - ОШИБКА!"),
+        false,
+        QStringLiteral("Обновление таблицы Предметы не требуется..."),
+    });
+}
+
+void TfmMain::modify_stroenie() {
+    execSql(ADOQuery1,
+            QStringLiteral(" ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);"));
+}
