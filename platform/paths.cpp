@@ -4,13 +4,21 @@
 #include <QDir>
 #include <QFileInfo>
 
+#ifdef _WIN32
+#include "platform/executable_folder_native.h"
+#endif
+
 namespace paths {
 
 QString executableFolder() {
+#ifdef _WIN32
+    return QString::fromStdU16String(executableFolderNative());
+#else
     QString folder = QDir::toNativeSeparators(QCoreApplication::applicationDirPath());
     if (!folder.endsWith(separator()))
         folder.append(separator());
     return folder;
+#endif
 }
 
 bool fileExists(const QString& path) {

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Cross-compiles the Qt-free Windows layer (registry backend, code pages, executable folder) with
+# mingw-w64 and runs its tests under Wine with the Russian code pages (as root, on Debian 12).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(g++-mingw-w64-x86-64-posix wine64 locales)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# Wine takes its code pages (ANSI 1251, OEM 866) from the Unix locale.
+if ! locale -a 2>/dev/null | grep -qi '^ru_RU.utf8$'; then
+    sed -i 's/^# *ru_RU.UTF-8 UTF-8/ru_RU.UTF-8 UTF-8/' /etc/locale.gen
+    grep -q '^ru_RU.UTF-8 UTF-8' /etc/locale.gen || echo 'ru_RU.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi
+
+out=build/windows
+mkdir -p "$out"
+x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -I. -static \
+    tests/windows/test_windows_layer.cpp platform/registry_windows.cpp platform/registry_rules.cpp \
+    platform/codepage_native.cpp platform/executable_folder_native.cpp \
+    -o "$out/test_windows_layer.exe" -ladvapi32
+
+export WINEPREFIX="$PWD/$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
+/usr/lib/wine/wine64 "$out/test_windows_layer.exe"
