@@ -138,6 +138,12 @@ public:
     void FillCategory_tc();
     void FillNewCategory_tc();
 
+    // --- Curriculum import (db/curriculum_import.cpp)
+    // Imports the retraining course "ВУС-845 (переподготовка с B на D)" from <updater>res\vus_845.accdb
+    // into the database on ADOConnection1: the missing subjects, then the plan unless it is there.
+    // Reports in the log; a failure is logged and goes no further.
+    void Update_vus_845();
+
     // The data-access components the database steps work through (settings in db/connections.cpp).
     // Every table component reads a static snapshot.
     DbConnection ADOConnection1;
