@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/seams.h"
+#include "platform/dialogs.h"
 #include "platform/zip_archive.h"
 #include "platform/db_connection.h"
 #include "platform/db_query.h"

@@ -9,9 +9,9 @@
 enum class BoxIcon { None, Warning };
 
 struct OpenFileRequest {
-    QString filter;        // Qt's filter syntax, e.g. "Файлы баз данных (*.accdb)"
+    QString filter;        // pairs of description and mask, "|"-separated: "Файлы баз данных|*.accdb"
     QString initialFolder; // empty: wherever the dialog likes
-    bool fileMustExist = true;
+    bool fileMustExist = false;
 };
 
 class Dialogs {

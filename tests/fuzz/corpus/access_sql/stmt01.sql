@@ -1,0 +1,1 @@
+ ALTER TABLE diploma ADD COLUMN 

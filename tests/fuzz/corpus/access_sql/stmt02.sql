@@ -1,0 +1,1 @@
+ ALTER TABLE grafik_hours ADD COLUMN [check_1] bit, [check_2] bit, [check_3] bit, [check_4] bit, [check_5] bit, [check_6] bit, [check_7] bit, [check_8] bit;

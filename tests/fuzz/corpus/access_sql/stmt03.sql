@@ -1,0 +1,1 @@
+ ALTER TABLE gruppa ADD COLUMN [grafik_hours_id] INTEGER;

@@ -1,0 +1,1 @@
+ ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);

@@ -1,0 +1,1 @@
+ ALTER TABLE student ADD COLUMN  [student_del_date]  DATETIME,  [student_doc_kod]  VARCHAR(255),  [student_live_stroenie] VARCHAR(255);

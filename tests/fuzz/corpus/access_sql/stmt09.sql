@@ -1,0 +1,1 @@
+ CREATE TABLE GrafikVojdenija ([id] AUTOINCREMENT PRIMARY KEY, [student_id]  integer,  [zan_date]  DATETIME,  [SmenaNum] INTEGER,  [instruktor_id] INTEGER,  [vypolneno] BIT, [teach_obj_id] INTEGER);

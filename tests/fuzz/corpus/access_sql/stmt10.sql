@@ -1,0 +1,1 @@
+ CREATE TABLE gibdd (gibdd_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY,  student_id INTEGER, prichina_zameny_id INTEGER, prepod_id INTEGER, Instruktor_id INTEGER, theory_num INTEGER, square_num INTEGER, city_num INTEGER );

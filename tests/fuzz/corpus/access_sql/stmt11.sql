@@ -1,0 +1,1 @@
+ CREATE TABLE soato_adress (soato_id INTEGER CONSTRAINT PrimaryKey PRIMARY KEY,  soato_name STRING );

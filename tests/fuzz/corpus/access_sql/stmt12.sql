@@ -1,0 +1,1 @@
+ CREATE TABLE spravka (spravka_id AUTOINCREMENT PRIMARY KEY,  spravka_type VARCHAR(255), spravka_text VARCHAR(255), spravka_sokr VARCHAR(255));

@@ -1,0 +1,1 @@
+ Select *  from category_tc where (category_tc_name =

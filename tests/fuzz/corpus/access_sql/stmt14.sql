@@ -1,0 +1,1 @@
+ Select *  from edu_plan where (category_tc_id =

@@ -1,0 +1,1 @@
+ Select *  from edu_plan, category_tc, teach_obj where (category_tc_name =

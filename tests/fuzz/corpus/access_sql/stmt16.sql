@@ -1,0 +1,1 @@
+ Select *  from teach_obj

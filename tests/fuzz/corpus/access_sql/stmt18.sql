@@ -1,0 +1,1 @@
+ UPDATE category_tc SET category_tc_gibdd = 'Категория «CE»' WHERE (category_tc_name = 'ВУС-846');

@@ -1,0 +1,1 @@
+ UPDATE category_tc SET category_tc_gibdd = 'Категория «C»' WHERE (category_tc_name = 'ВУС-124') OR (category_tc_name = 'ВУС-280') OR (category_tc_name = 'ВУС-283') OR (category_tc_name = 'ВУС-837') OR (category_tc_name = 'ВУС-837 э/м') OR (category_tc_name = 'ВУС-838') OR (category_tc_name = 'ВУС-859') OR (category_tc_name = 'ВУС-982');

@@ -1,0 +1,1 @@
+ UPDATE category_tc SET category_tc_gibdd = 'Переподготовка с категории «С» на категорию «D»' WHERE (category_tc_name = 'ВУС-845');

@@ -1,0 +1,1 @@
+ UPDATE category_tc SET category_tc_name = 'ВУС-845 (переподготовка с C на D)' WHERE (category_tc_name = 'ВУС-845');

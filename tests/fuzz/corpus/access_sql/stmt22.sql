@@ -1,0 +1,1 @@
+ UPDATE grafik_hours SET check_1 = true ;

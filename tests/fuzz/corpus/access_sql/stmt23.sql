@@ -1,0 +1,1 @@
+ UPDATE gruppa SET grafik_hours_id = -1 ;

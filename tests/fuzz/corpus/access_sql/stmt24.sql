@@ -1,0 +1,1 @@
+ UPDATE teach_obj SET teach_drive = true  WHERE (teach_obj_name LIKE 'Вождение%');

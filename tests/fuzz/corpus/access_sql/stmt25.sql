@@ -1,0 +1,1 @@
+ select *  from category_tc  WHERE (category_tc_name = 'ВУС-845 (переподготовка с B на D)');

@@ -1,0 +1,1 @@
+INSERT INTO category_tc (category_tc_name,category_tc_description, category_tc_gibdd)   VALUES (

@@ -1,0 +1,1 @@
+INSERT INTO spravka (spravka_type,spravka_text)   VALUES (

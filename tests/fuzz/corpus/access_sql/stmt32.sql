@@ -1,0 +1,1 @@
+Select check_8 from grafik_hours

@@ -1,0 +1,1 @@
+Select gibdd_id from student

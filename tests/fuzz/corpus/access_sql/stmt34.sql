@@ -1,0 +1,1 @@
+Select grafik_hours_id from gruppa

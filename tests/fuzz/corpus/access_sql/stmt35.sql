@@ -1,0 +1,1 @@
+Select soato_id,  soato_name from soato

@@ -1,0 +1,1 @@
+Select spravka_type from spravka

@@ -1,0 +1,1 @@
+Select student_doc_kod from student

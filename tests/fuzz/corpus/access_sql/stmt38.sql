@@ -1,0 +1,1 @@
+Select teach_drive from teach_obj

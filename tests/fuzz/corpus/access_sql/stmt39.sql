@@ -1,0 +1,1 @@
+select distinct category_tc_id from obob_uch_plan order by category_tc_id;

@@ -1,0 +1,29 @@
+// The Access SQL translator: any text either translates or is refused with an Error, never a crash,
+// and a statement it accepts translates the same every time.
+
+#include "platform/access_sql.h"
+#include "platform/error.h"
+
+#include <cstdlib>
+
+namespace {
+
+bool same(const access_sql::Translation& a, const access_sql::Translation& b) {
+    return a.kind == b.kind && a.sql == b.sql && a.table == b.table && a.definitions == b.definitions &&
+           a.column == b.column && a.newDefinition == b.newDefinition;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QString statement = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    access_sql::Translation first;
+    try {
+        first = access_sql::translate(statement);
+    } catch (const Error&) {
+        return 0;
+    }
+    if (!same(first, access_sql::translate(statement)))
+        std::abort();
+    return 0;
+}
