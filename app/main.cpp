@@ -109,6 +109,21 @@ void TfmMain::AppendToLog(const QString& text) {
     Q_EMIT logLineAdded(text);
 }
 
+QString TfmMain::LastLogLine() const {
+    const int count = ui->ListBox1->count();
+    if (count == 0)
+        throw Error("The activity log holds no line.");
+    return ui->ListBox1->item(count - 1)->text();
+}
+
+void TfmMain::ReplaceLastLogLine(const QString& text) {
+    const int count = ui->ListBox1->count();
+    if (count == 0)
+        throw Error("The activity log holds no line.");
+    ui->ListBox1->item(count - 1)->setText(text);
+    Q_EMIT logLastLineReplaced(text);
+}
+
 void TfmMain::MyProgress(int wParam, qint32 lParam) {
     QProgressBar* bar = ui->ProgressBar1;
     switch (wParam) {

@@ -66,6 +66,10 @@ public:
     // --- Activity log
     void AddToLog(const QString& text);    // the new line becomes the selected one
     void AppendToLog(const QString& text); // the selection stays
+    // The text of the log's last line, and its replacement (the selection stays). Both raise Error
+    // while the log holds no line.
+    QString LastLogLine() const;
+    void ReplaceLastLogLine(const QString& text);
 
     // --- Progress message
     void MyProgress(int wParam, qint32 lParam);
@@ -144,6 +148,23 @@ public:
     // into the database on ADOConnection1: the missing subjects, then the plan unless it is there.
     // Reports in the log; a failure is logged and goes no further.
     void Update_vus_845();
+    // --- Row transfer between databases (db/row_transfer.cpp)
+    // Each opens and closes ADOTable1 and ADOTable2 itself and reports in the log only: a failure
+    // is logged as "Ошибка обновления таблицы = <table>", the rows posted before it stay.
+    // Autoincrement fields are never written; the others are matched by name.
+    //
+    // ADOConnection2 -> ADOConnection1: the source rows whose first value (the first field with a
+    // value) no target row holds in that field. A failure while reading the table names reaches
+    // the caller; a table either connection lacks ends it silently.
+    void CopyTable(const QString& table_name);
+    // ADOConnection1 -> ADOConnection2: every row appended, then table_name + s_ad_vus set true.
+    void CopyADToMainBase(const QString& table_name, const QString& s_ad_vus);
+    // ADOConnection2 -> ADOConnection1: the obob_uch_plan rows of every category the target lacks,
+    // with a progress dot on the log's last line per 200 source rows the per-category scans read.
+    void copyPlan();
+    // ADOConnection1 -> ADOConnection2: source row i written over target row i, both in the tables'
+    // order; source rows beyond the target's are added, target rows beyond the source's stay.
+    void CopySchoolMainBase(const QString& table_name);
 
     // The data-access components the database steps work through (settings in db/connections.cpp).
     // Every table component reads a static snapshot.
@@ -157,6 +178,7 @@ public:
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);
+    void logLastLineReplaced(const QString& line);
 
 protected:
     bool event(QEvent* event) override;

@@ -1,0 +1,323 @@
+// Row transfer between the two connections: the merge of missing rows (CopyTable), the appending
+// copy with its flag (CopyADToMainBase), the study plans of missing categories (copyPlan) and the
+// row-by-row overwrite (CopySchoolMainBase).
+
+#include "app/main.h"
+#include "db/statements.h"
+#include "db/tables.h"
+#include "platform/db_field.h"
+
+#include <QHash>
+#include <QLocale>
+
+#include <exception>
+#include <vector>
+
+namespace {
+
+QString failureLine(const QString& table_name) {
+    return QStringLiteral("Ошибка обновления таблицы = ") + table_name;
+}
+
+QString successLine(const QString& table_name) {
+    return QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" = успешно");
+}
+
+// Closes both tables, the second even when closing the first fails.
+void closeTables(DbTable& first, DbTable& second) {
+    try {
+        first.Close();
+    } catch (...) {
+        second.Close();
+        throw;
+    }
+    second.Close();
+}
+
+// After a failure, which the log already reports: both tables end closed whatever closing says.
+void closeTablesAfterFailure(DbTable& first, DbTable& second) noexcept {
+    try {
+        first.Close();
+    } catch (...) {
+    }
+    try {
+        second.Close();
+    } catch (...) {
+    }
+}
+
+// The fields a copy writes: every one but the autoincrement ones, which the target numbers itself.
+QStringList copiedFields(const DbDataSet& source) {
+    QStringList names;
+    for (const DbFieldDef& def : source.FieldDefs())
+        if (def.DataType != ftAutoInc)
+            names.append(def.Name);
+    return names;
+}
+
+// Each copied field of the current source row into the field of the same name of the target's row
+// being inserted or edited, Null included.
+void copyValues(DbDataSet& source, DbDataSet& target, const QStringList& fields) {
+    for (const QString& name : fields)
+        target.FieldByName(name).setAsVariant(source.FieldByName(name).AsVariant());
+}
+
+// The text in which CopyTable carries a value: what writing it back into a field of the same type
+// restores. Integers as the decimal digits of their 64-bit value, floating-point numbers in the
+// shortest form that reads back as the same number.
+QString carriedText(const DbField& field) {
+    switch (field.DataType()) {
+    case ftInteger:
+        return QString::number(field.AsLargeInt());
+    case ftFloat: {
+        bool number = false;
+        const double value = field.AsVariant().toDouble(&number);
+        if (number)
+            return QString::number(value, 'g', QLocale::FloatingPointShortest);
+        return field.AsString();
+    }
+    default:
+        return field.AsString();
+    }
+}
+
+// Bytes and values of undeclared type have no text that writes back as the same value: those
+// fields take the source value itself.
+bool carriedAsValue(DbFieldType type) {
+    return type == ftBlob || type == ftUnknown;
+}
+
+// The name under which `names` holds `table_name`, letter case ignored; empty when it holds none.
+QString storedName(const QStringList& names, const QString& table_name) {
+    for (const QString& name : names)
+        if (name.compare(table_name, Qt::CaseInsensitive) == 0)
+            return name;
+    return QString();
+}
+
+// The progress dots of copyPlan. The scans of the source, one per missing category, count their
+// rows together; a dot is due after the 201st, 401st, ... row. The dots are counted from the number
+// of rows the scans read, and written onto the log's last line when a category is done or the copy
+// ends.
+class ProgressDots {
+public:
+    explicit ProgressDots(TfmMain& window)
+        : m_window(window) {}
+
+    qint64 scanned() const { return m_scanned; }
+
+    // The scans have read `scanned` rows in all. A dot due while the log holds no line fails.
+    void reach(qint64 scanned) {
+        const qint64 due = dotsAfter(scanned) - dotsAfter(m_scanned);
+        m_scanned = scanned;
+        if (due <= 0)
+            return;
+        m_window.LastLogLine(); // raises while the log is empty
+        m_pending += due;
+    }
+
+    void write() {
+        if (m_pending == 0)
+            return;
+        m_window.ReplaceLastLogLine(m_window.LastLogLine() + QString(qsizetype(m_pending), u'.'));
+        m_pending = 0;
+    }
+
+private:
+    static qint64 dotsAfter(qint64 scanned) { return scanned > 0 ? (scanned - 1) / 200 : 0; }
+
+    TfmMain& m_window;
+    qint64 m_scanned = 0;
+    qint64 m_pending = 0;
+};
+
+// The source plan read once, its rows grouped by category, in place of a scan per category.
+struct PlanRows {
+    QStringList fields;                         // the copied fields
+    std::vector<std::vector<QVariant>> values;  // per source row, the copied fields' values
+    QHash<qint64, std::vector<int>> byCategory; // source rows in their order
+    int count = 0;                              // rows of the source
+    // A row whose category cannot be read as an integer stops every scan there.
+    int failingRow = -1;
+    std::exception_ptr failure;
+
+    void read(DbTable& source) {
+        fields = copiedFields(source);
+        count = source.RecordCount();
+        values.reserve(size_t(count));
+        int row = 0;
+        for (source.First(); !source.Eof(); source.Next(), ++row) {
+            qint64 category = 0;
+            try {
+                category = source.FieldByName(db::obob_uch_plan::category_tc_id).AsInteger();
+            } catch (...) {
+                failingRow = row;
+                failure = std::current_exception();
+                return;
+            }
+            std::vector<QVariant>& rowValues = values.emplace_back();
+            rowValues.reserve(size_t(fields.size()));
+            for (const QString& name : fields)
+                rowValues.push_back(source.FieldByName(name).AsVariant());
+            byCategory[category].push_back(row);
+        }
+    }
+};
+
+} // namespace
+
+void TfmMain::CopyTable(const QString& table_name) {
+    QStringList names1;
+    QStringList names2;
+    ADOConnection1.GetTableNames(names1);
+    ADOConnection2.GetTableNames(names2);
+    const QString target = storedName(names1, table_name);
+    const QString source = storedName(names2, table_name);
+    if (target.isEmpty() || source.isEmpty())
+        return;
+    try {
+        ADOTable1.setTableName(target);
+        ADOTable1.Open();
+        ADOTable2.setTableName(source);
+        ADOTable2.Open();
+        const QList<DbFieldDef> defs = ADOTable2.FieldDefs();
+        QStringList names;
+        QStringList values;
+        for (ADOTable2.First(); !ADOTable2.Eof(); ADOTable2.Next()) {
+            names.clear();
+            values.clear();
+            for (const DbFieldDef& def : defs) {
+                if (def.DataType == ftAutoInc)
+                    continue;
+                const DbField field = ADOTable2.FieldByName(def.Name);
+                if (field.IsNull())
+                    continue;
+                names.append(def.Name);
+                values.append(carriedText(field));
+            }
+            if (names.isEmpty() || values.first().isEmpty())
+                continue;
+            // Rows posted by this run are in the table's snapshot, so they are found too.
+            if (ADOTable1.Locate(names.first(), values.first()))
+                continue;
+            ADOTable1.Insert();
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                if (values[i].isEmpty())
+                    continue; // keeps what the insertion gave it
+                DbField field = ADOTable1.FieldByName(names[i]);
+                if (carriedAsValue(ADOTable2.FieldByName(names[i]).DataType()))
+                    field.setAsVariant(ADOTable2.FieldByName(names[i]).AsVariant());
+                else
+                    field.setAsString(values[i]);
+            }
+            ADOTable1.Post();
+        }
+        closeTables(ADOTable1, ADOTable2);
+    } catch (...) {
+        AddToLog(failureLine(table_name));
+        closeTablesAfterFailure(ADOTable1, ADOTable2);
+    }
+}
+
+void TfmMain::CopyADToMainBase(const QString& table_name, const QString& s_ad_vus) {
+    try {
+        ADOTable1.setTableName(table_name);
+        ADOTable1.Open();
+        ADOTable2.setTableName(table_name);
+        ADOTable2.Open();
+        const QStringList fields = copiedFields(ADOTable1);
+        for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
+            ADOTable2.Insert();
+            copyValues(ADOTable1, ADOTable2, fields);
+            ADOTable2.Post();
+        }
+        execSql(ADOQuery2, QStringLiteral(" UPDATE ") + table_name + QStringLiteral(" SET ") + table_name +
+                               s_ad_vus + QStringLiteral(" = true ") + QStringLiteral(" WHERE (") +
+                               table_name + QStringLiteral("_ad = false) ;"));
+        AddToLog(successLine(table_name));
+        closeTables(ADOTable1, ADOTable2);
+    } catch (...) {
+        AddToLog(failureLine(table_name));
+        closeTablesAfterFailure(ADOTable1, ADOTable2);
+    }
+}
+
+void TfmMain::copyPlan() {
+    const QString& table = db::obob_uch_plan::name;
+    ProgressDots dots(*this);
+    try {
+        ADOTable1.setTableName(table);
+        ADOTable1.Open();
+        ADOTable2.setTableName(table);
+        ADOTable2.Open();
+        openSql(ADOQuery2, QStringLiteral("select distinct category_tc_id from obob_uch_plan order by "
+                                          "category_tc_id;"));
+        PlanRows plan;
+        bool planRead = false;
+        for (ADOQuery2.First(); !ADOQuery2.Eof(); ADOQuery2.Next()) {
+            const int category = ADOQuery2.FieldByName(db::obob_uch_plan::category_tc_id).AsInteger();
+            if (ADOTable1.Locate(db::obob_uch_plan::category_tc_id, category))
+                continue;
+            if (!planRead) {
+                plan.read(ADOTable2);
+                planRead = true;
+            }
+            // What a scan of the whole source for this category does, with the dots of the rows
+            // it reads before each copied row.
+            const qint64 start = dots.scanned();
+            const auto rows = plan.byCategory.constFind(category);
+            if (rows != plan.byCategory.constEnd()) {
+                for (const int row : rows.value()) {
+                    dots.reach(start + row);
+                    ADOTable1.Insert();
+                    for (qsizetype i = 0; i < plan.fields.size(); ++i)
+                        ADOTable1.FieldByName(plan.fields[i])
+                            .setAsVariant(plan.values[size_t(row)][size_t(i)]);
+                    ADOTable1.Post();
+                }
+            }
+            if (plan.failure) {
+                dots.reach(start + plan.failingRow);
+                std::rethrow_exception(plan.failure);
+            }
+            dots.reach(start + plan.count);
+            dots.write();
+        }
+        AddToLog(successLine(table));
+        closeTables(ADOTable1, ADOTable2);
+    } catch (...) {
+        try {
+            dots.write();
+        } catch (...) {
+            // Only due while the log has a line; nothing more to tell if writing fails.
+        }
+        AddToLog(failureLine(table));
+        closeTablesAfterFailure(ADOTable1, ADOTable2);
+    }
+}
+
+void TfmMain::CopySchoolMainBase(const QString& table_name) {
+    try {
+        ADOTable1.setTableName(table_name);
+        ADOTable1.Open();
+        ADOTable2.setTableName(table_name);
+        ADOTable2.Open();
+        const QStringList fields = copiedFields(ADOTable1);
+        // The target's cursor walks with the source's: row i over row i, then new rows.
+        ADOTable2.First();
+        for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
+            if (ADOTable2.Eof())
+                ADOTable2.Insert();
+            else
+                ADOTable2.Edit();
+            copyValues(ADOTable1, ADOTable2, fields);
+            ADOTable2.Post();
+            ADOTable2.Next();
+        }
+        AddToLog(successLine(table_name));
+        closeTables(ADOTable1, ADOTable2);
+    } catch (...) {
+        AddToLog(failureLine(table_name));
+        closeTablesAfterFailure(ADOTable1, ADOTable2);
+    }
+}
