@@ -166,6 +166,18 @@ public:
     // order; source rows beyond the target's are added, target rows beyond the source's stay.
     void CopySchoolMainBase(const QString& table_name);
 
+    // --- Address database migration (db/address_migration.cpp)
+    // The SOATO table of <updater>adress.accdb from res\soato.accdb; reports in boxes only.
+    void Update_base_adress();
+    // Merges the modules' address databases into <installation>OtherBase\adress.accdb.
+    void TransferAdress();
+
+    // --- Composite database updates (db/composite_updates.cpp)
+    void UpdateBase();
+    void UpdateBase_AD();
+    // The window's file dialog: its user sets the filter and the start folder.
+    OpenFileRequest OpenDialog1;
+
     // The data-access components the database steps work through (settings in db/connections.cpp).
     // Every table component reads a static snapshot.
     DbConnection ADOConnection1;
@@ -200,6 +212,10 @@ private:
     void connectHandlers();
     // db/connections.cpp: the components' settings, and the course both connect operations share.
     void setUpDataAccess();
+    // One provider error box for each entry of the connection's error list.
+    void reportProviderErrors(DbConnection& connection);
+    // The twelve address tables through CopyTable: false when a failure escaped one of them.
+    bool CopyAdressTables();
 
     // What a fixed column step writes and runs; an empty line is one it does not write.
     struct ColumnStep {

@@ -28,11 +28,15 @@ bool TfmMain::connectTo(DbConnection& connection, const QString& base_name, cons
         connection.Open();
         return true;
     } catch (const DataAccessError&) {
-        const QList<DbProviderError> errors = connection.Errors();
-        for (const DbProviderError& error : errors)
-            m_seams.dialogs->providerError(error.Description);
+        reportProviderErrors(connection);
         return false;
     }
+}
+
+void TfmMain::reportProviderErrors(DbConnection& connection) {
+    const QList<DbProviderError> errors = connection.Errors();
+    for (const DbProviderError& error : errors)
+        m_seams.dialogs->providerError(error.Description);
 }
 
 bool TfmMain::connectToBaseUser(const QString& base_name, const QString& pswd) {

@@ -28,10 +28,7 @@ bool fileExists(const QString& path) {
 QString removeFolderName(QString text, const QString& nameWithBackslash) {
     text.remove(nameWithBackslash, Qt::CaseInsensitive);
 #ifndef _WIN32
-    QString withSlash = nameWithBackslash;
-    if (withSlash.endsWith(u'\\'))
-        withSlash.back() = u'/';
-    text.remove(withSlash, Qt::CaseInsensitive);
+    text.remove(QString(nameWithBackslash).replace(u'\\', u'/'), Qt::CaseInsensitive);
 #endif
     return text;
 }

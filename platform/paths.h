@@ -11,8 +11,8 @@ QString executableFolder();
 // current directory.
 bool fileExists(const QString& path);
 
-// `text` without any occurrence of `nameWithBackslash` (a folder name followed by "\"), letters
-// compared without regard to case. Off Windows the same name followed by "/" goes too.
+// `text` without any occurrence of `nameWithBackslash` (a folder name with a "\" before or after it),
+// letters compared without regard to case. Off Windows the same with "/" in place of "\" goes too.
 QString removeFolderName(QString text, const QString& nameWithBackslash);
 
 // The platform's separator, "\" on Windows and "/" elsewhere.

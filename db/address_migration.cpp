@@ -1,0 +1,122 @@
+// The address directory: the SOATO table of the updater-side address database, and the merge of the
+// modules' address databases into the installation's main address database.
+
+#include "app/main.h"
+#include "db/connection_strings.h"
+#include "db/database_files.h"
+#include "db/statements.h"
+#include "db/tables.h"
+#include "platform/data_access_error.h"
+#include "platform/dialogs.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace {
+
+QString withSeparator(QString folder) {
+    if (!folder.endsWith(u'\\') && !folder.endsWith(u'/'))
+        folder += paths::separator();
+    return folder;
+}
+
+} // namespace
+
+void TfmMain::Update_base_adress() {
+    // Expected closed, or open on the SOATO database already: an open connection keeps its string.
+    ADOConnection2.setConnectionString(db::connectionStringWithoutPassword(
+        db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::soatoBase})));
+    ADOConnection2.setLoginPrompt(false);
+    try {
+        ADOConnection2.Open();
+    } catch (const DataAccessError&) {
+        reportProviderErrors(ADOConnection2);
+    }
+    try {
+        openSql(ADOQuery2, QStringLiteral("Select soato_id,  soato_name from soato"));
+    } catch (const std::exception&) {
+        m_seams.dialogs->showMessage(QStringLiteral("Ошибка копирования базы адресов регионов!"));
+    }
+
+    const QString adress =
+        paths::removeFolderName(m_seams.updaterFolder, db::files::archiveFolderName) + db::files::adressBase;
+    if (ADOConnection1.Connected())
+        ADOConnection1.Close();
+    ADOConnection1.setConnectionString(db::connectionStringWithoutPassword(adress));
+    ADOConnection1.setLoginPrompt(false);
+    try {
+        ADOConnection1.Open();
+    } catch (const DataAccessError&) {
+        reportProviderErrors(ADOConnection1);
+    }
+
+    // The rest is unguarded: a table that exists already ends the operation here.
+    execSql(ADOQuery1,
+            QStringLiteral(" CREATE TABLE soato_adress (soato_id INTEGER CONSTRAINT PrimaryKey PRIMARY KEY,  "
+                           "soato_name STRING );"));
+    ADOTable1.setTableName(db::soato_adress::name);
+    ADOTable1.Open();
+    for (ADOQuery2.First(); !ADOQuery2.Eof(); ADOQuery2.Next()) {
+        const int id = ADOQuery2.FieldByName(db::soato::soato_id).AsInteger();
+        const QString name = ADOQuery2.FieldByName(db::soato::soato_name).AsString();
+        ADOTable1.Insert();
+        ADOTable1.FieldByName(db::soato_adress::soato_id).setAsInteger(id);
+        ADOTable1.FieldByName(db::soato_adress::soato_name).setAsString(name);
+        ADOTable1.Post();
+    }
+    ADOConnection1.Close();
+    ADOConnection2.Close();
+}
+
+bool TfmMain::CopyAdressTables() {
+    // CopyTable reports and absorbs its own failures; one that escapes ends the module's transfer.
+    try {
+        for (const QString& table : db::addressTables)
+            CopyTable(table);
+    } catch (const std::exception&) {
+        return false;
+    }
+    return true;
+}
+
+void TfmMain::TransferAdress() {
+    Registry& registry = *m_seams.registry;
+    const auto folderOf = [&](const char* section) {
+        return withSeparator(registry.readString(QString::fromLatin1(section), QStringLiteral("ProgrammPath"),
+                                                 QStringLiteral("false")));
+    };
+    const QString installation = folderOf("vus_bistral");
+    const QString vusModule = folderOf("VUSBase");
+    const QString adModule = folderOf("SchoolBase");
+    const QString dopModule = folderOf("VUS_dop");
+    const QString otherBase =
+        db::files::pathIn(folderOf("vus_bistral"), {db::files::otherBaseFolder}) + paths::separator();
+    const QString mainAdress =
+        db::files::pathIn(installation, {db::files::otherBaseFolder, db::files::adressBase});
+    const QString spare =
+        db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::adressBase});
+
+    if (paths::fileExists(mainAdress))
+        return;
+    if (QFileInfo(otherBase).isDir() && paths::fileExists(spare)) {
+        // Never over a file of that name; a failed copy shows in the connect below.
+        QFile::copy(spare, otherBase + db::files::adressBase);
+    } else {
+        AddToLog(QStringLiteral("Ошибка копирования файла базы адресов!"));
+        return;
+    }
+    if (!connectToBaseUser(mainAdress, QString())) {
+        AddToLog(QStringLiteral("Ошибка соединения с основной базой адресов"));
+        return;
+    }
+    const std::pair<const QString*, const char*> modules[] = {
+        {&vusModule, "Перенос базы адресов ВУСа - успешно"},
+        {&adModule, "Перенос базы адресов АД - успешно"},
+        {&dopModule, "Перенос базы адресов ДОПов - успешно"},
+    };
+    for (const auto& [folder, success] : modules)
+        if (connectToBase2(*folder + db::files::adressBase, QString()) && CopyAdressTables())
+            AddToLog(QString::fromUtf8(success));
+}
