@@ -11,6 +11,7 @@
 #include <QLocale>
 
 #include <exception>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -55,12 +56,37 @@ QStringList copiedFields(const DbDataSet& source) {
     return names;
 }
 
-// Each copied field of the current source row into the field of the same name of the target's row
-// being inserted or edited, Null included.
-void copyValues(DbDataSet& source, DbDataSet& target, const QStringList& fields) {
-    for (const QString& name : fields)
-        target.FieldByName(name).setAsVariant(source.FieldByName(name).AsVariant());
+std::vector<DbField> fieldsOf(DbDataSet& dataSet, const QStringList& names) {
+    std::vector<DbField> fields;
+    fields.reserve(size_t(names.size()));
+    for (const QString& name : names)
+        fields.push_back(dataSet.FieldByName(name));
+    return fields;
 }
+
+// Writes each copied field of the current source row into the field of the same name of the
+// target's row being inserted or edited, Null included. The target's fields are looked up at the
+// first row, so a field the target lacks fails there.
+class RowCopy {
+public:
+    RowCopy(DbDataSet& source, DbDataSet& target)
+        : m_names(copiedFields(source))
+        , m_source(fieldsOf(source, m_names))
+        , m_targetSet(target) {}
+
+    void operator()() {
+        if (m_target.empty() && !m_names.isEmpty())
+            m_target = fieldsOf(m_targetSet, m_names);
+        for (size_t i = 0; i < m_target.size(); ++i)
+            m_target[i].setAsVariant(m_source[i].AsVariant());
+    }
+
+private:
+    QStringList m_names;
+    std::vector<DbField> m_source;
+    DbDataSet& m_targetSet;
+    std::vector<DbField> m_target;
+};
 
 // The text in which CopyTable carries a value: what writing it back into a field of the same type
 // restores. Integers as the decimal digits of their 64-bit value, floating-point numbers in the
@@ -145,20 +171,22 @@ struct PlanRows {
         fields = copiedFields(source);
         count = source.RecordCount();
         values.reserve(size_t(count));
+        const DbField categoryField = source.FieldByName(db::obob_uch_plan::category_tc_id);
+        const std::vector<DbField> sourceFields = fieldsOf(source, fields);
         int row = 0;
         for (source.First(); !source.Eof(); source.Next(), ++row) {
             qint64 category = 0;
             try {
-                category = source.FieldByName(db::obob_uch_plan::category_tc_id).AsInteger();
+                category = categoryField.AsInteger();
             } catch (...) {
                 failingRow = row;
                 failure = std::current_exception();
                 return;
             }
             std::vector<QVariant>& rowValues = values.emplace_back();
-            rowValues.reserve(size_t(fields.size()));
-            for (const QString& name : fields)
-                rowValues.push_back(source.FieldByName(name).AsVariant());
+            rowValues.reserve(sourceFields.size());
+            for (const DbField& field : sourceFields)
+                rowValues.push_back(field.AsVariant());
             byCategory[category].push_back(row);
         }
     }
@@ -180,35 +208,48 @@ void TfmMain::CopyTable(const QString& table_name) {
         ADOTable1.Open();
         ADOTable2.setTableName(source);
         ADOTable2.Open();
-        const QList<DbFieldDef> defs = ADOTable2.FieldDefs();
-        QStringList names;
+        // The source's fields are looked up once; a target field when it is first written, so that
+        // one the target lacks fails where the row that needs it is inserted.
+        struct Column {
+            QString name;
+            DbField source;
+            bool carriedAsValue;
+            std::optional<DbField> target;
+        };
+        std::vector<Column> columns;
+        for (const DbFieldDef& def : ADOTable2.FieldDefs())
+            if (def.DataType != ftAutoInc)
+                columns.push_back(
+                    {def.Name, ADOTable2.FieldByName(def.Name), carriedAsValue(def.DataType), {}});
+        // The working lists of a row: the fields collected (positions in `columns`) and their texts.
+        std::vector<size_t> names;
         QStringList values;
         for (ADOTable2.First(); !ADOTable2.Eof(); ADOTable2.Next()) {
             names.clear();
             values.clear();
-            for (const DbFieldDef& def : defs) {
-                if (def.DataType == ftAutoInc)
+            for (size_t i = 0; i < columns.size(); ++i) {
+                if (columns[i].source.IsNull())
                     continue;
-                const DbField field = ADOTable2.FieldByName(def.Name);
-                if (field.IsNull())
-                    continue;
-                names.append(def.Name);
-                values.append(carriedText(field));
+                names.push_back(i);
+                values.append(carriedText(columns[i].source));
             }
-            if (names.isEmpty() || values.first().isEmpty())
+            if (names.empty() || values.first().isEmpty())
                 continue;
             // Rows posted by this run are in the table's snapshot, so they are found too.
-            if (ADOTable1.Locate(names.first(), values.first()))
+            if (ADOTable1.Locate(columns[names.front()].name, values.first()))
                 continue;
             ADOTable1.Insert();
-            for (qsizetype i = 0; i < names.size(); ++i) {
-                if (values[i].isEmpty())
+            for (size_t i = 0; i < names.size(); ++i) {
+                const QString& text = values[qsizetype(i)];
+                if (text.isEmpty())
                     continue; // keeps what the insertion gave it
-                DbField field = ADOTable1.FieldByName(names[i]);
-                if (carriedAsValue(ADOTable2.FieldByName(names[i]).DataType()))
-                    field.setAsVariant(ADOTable2.FieldByName(names[i]).AsVariant());
+                Column& column = columns[names[i]];
+                if (!column.target)
+                    column.target = ADOTable1.FieldByName(column.name);
+                if (column.carriedAsValue)
+                    column.target->setAsVariant(column.source.AsVariant());
                 else
-                    field.setAsString(values[i]);
+                    column.target->setAsString(text);
             }
             ADOTable1.Post();
         }
@@ -225,10 +266,10 @@ void TfmMain::CopyADToMainBase(const QString& table_name, const QString& s_ad_vu
         ADOTable1.Open();
         ADOTable2.setTableName(table_name);
         ADOTable2.Open();
-        const QStringList fields = copiedFields(ADOTable1);
+        RowCopy copyRow(ADOTable1, ADOTable2);
         for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
             ADOTable2.Insert();
-            copyValues(ADOTable1, ADOTable2, fields);
+            copyRow();
             ADOTable2.Post();
         }
         execSql(ADOQuery2, QStringLiteral(" UPDATE ") + table_name + QStringLiteral(" SET ") + table_name +
@@ -254,6 +295,7 @@ void TfmMain::copyPlan() {
                                           "category_tc_id;"));
         PlanRows plan;
         bool planRead = false;
+        std::vector<DbField> targetFields; // looked up at the first copied row
         for (ADOQuery2.First(); !ADOQuery2.Eof(); ADOQuery2.Next()) {
             const int category = ADOQuery2.FieldByName(db::obob_uch_plan::category_tc_id).AsInteger();
             if (ADOTable1.Locate(db::obob_uch_plan::category_tc_id, category))
@@ -270,9 +312,10 @@ void TfmMain::copyPlan() {
                 for (const int row : rows.value()) {
                     dots.reach(start + row);
                     ADOTable1.Insert();
-                    for (qsizetype i = 0; i < plan.fields.size(); ++i)
-                        ADOTable1.FieldByName(plan.fields[i])
-                            .setAsVariant(plan.values[size_t(row)][size_t(i)]);
+                    if (targetFields.empty())
+                        targetFields = fieldsOf(ADOTable1, plan.fields);
+                    for (size_t i = 0; i < targetFields.size(); ++i)
+                        targetFields[i].setAsVariant(plan.values[size_t(row)][i]);
                     ADOTable1.Post();
                 }
             }
@@ -302,15 +345,16 @@ void TfmMain::CopySchoolMainBase(const QString& table_name) {
         ADOTable1.Open();
         ADOTable2.setTableName(table_name);
         ADOTable2.Open();
-        const QStringList fields = copiedFields(ADOTable1);
-        // The target's cursor walks with the source's: row i over row i, then new rows.
+        RowCopy copyRow(ADOTable1, ADOTable2);
+        // The target's cursor walks with the source's, both tables read in the order of their row
+        // ids (a COUNTER key's order): row i over row i, then new rows.
         ADOTable2.First();
         for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
             if (ADOTable2.Eof())
                 ADOTable2.Insert();
             else
                 ADOTable2.Edit();
-            copyValues(ADOTable1, ADOTable2, fields);
+            copyRow();
             ADOTable2.Post();
             ADOTable2.Next();
         }

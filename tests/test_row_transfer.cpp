@@ -476,6 +476,23 @@ private Q_SLOTS:
             QStringLiteral("101|1|1|200"));
     }
 
+    // The scan of the first missing category stops at the row whose category reads as no integer:
+    // the rows of that category before it are copied, the later ones and other categories not.
+    void copyPlanStopsAtACategoryThatIsNoInteger() {
+        exec1(planTable);
+        exec2(planTable);
+        for (const char* row : {"(1, 0)", "(2, 1)", "(1, 2)", "(5000000000, 3)", "(1, 4)"})
+            exec2(QStringLiteral("INSERT INTO obob_uch_plan (category_tc_id, obob_hours) VALUES ") +
+                  QString::fromLatin1(row));
+        w().AddToLog(QStringLiteral("Начало"));
+        w().copyPlan();
+        QCOMPARE(f->log(), (QStringList{QStringLiteral("Начало"),
+                                        QStringLiteral("Ошибка обновления таблицы = obob_uch_plan")}));
+        QCOMPARE(rows1(QStringLiteral("SELECT category_tc_id, obob_hours FROM obob_uch_plan")),
+                 QStringLiteral("1|0;1|2"));
+        verifyTablesClosed();
+    }
+
     void copyPlanStopsAtAFieldTheTargetLacks() {
         exec1(QStringLiteral("CREATE TABLE obob_uch_plan (obob_uch_plan_id COUNTER CONSTRAINT PrimaryKey "
                              "PRIMARY KEY, category_tc_id INTEGER)"));
