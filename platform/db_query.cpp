@@ -75,25 +75,21 @@ void DbQuery::openCursor() {
 void DbQuery::ExecSQL() {
     closeWithoutRelease();
     DbConnection& owner = connection();
-    try {
-        owner.guarded([&] {
-            const access_sql::Translation translation = translated(SQL.Text());
-            SqliteDatabase& db = owner.database();
-            switch (translation.kind) {
-            case access_sql::Translation::Kind::Statement:
-                db.execute(translation.sql);
-                break;
-            case access_sql::Translation::Kind::AddColumns:
-                db_schema::addColumns(db, translation.table, translation.definitions);
-                break;
-            case access_sql::Translation::Kind::AlterColumn:
-                db_schema::alterColumn(db, translation.table, translation.column, translation.newDefinition);
-                break;
-            }
-        });
-    } catch (...) {
-        owner.releaseIfIdle();
-        throw;
-    }
+    // A refused statement leaves the connection as the failure found it: only one that ran ends a use.
+    owner.guarded([&] {
+        const access_sql::Translation translation = translated(SQL.Text());
+        SqliteDatabase& db = owner.database();
+        switch (translation.kind) {
+        case access_sql::Translation::Kind::Statement:
+            db.execute(translation.sql);
+            break;
+        case access_sql::Translation::Kind::AddColumns:
+            db_schema::addColumns(db, translation.table, translation.definitions);
+            break;
+        case access_sql::Translation::Kind::AlterColumn:
+            db_schema::alterColumn(db, translation.table, translation.column, translation.newDefinition);
+            break;
+        }
+    });
     owner.releaseIfIdle();
 }

@@ -237,7 +237,14 @@ private Q_SLOTS:
         query.SQL.Add(QStringLiteral("INSERT INTO car (car_name) VALUES ('УАЗ')"));
         query.ExecSQL();
         QVERIFY(!connection.Connected());
-        // A failing open ends its use too.
+        // A refused statement leaves it as it was.
+        connection.Open();
+        query.SQL.Clear();
+        query.SQL.Add(QStringLiteral("INSERT INTO nothing (car_name) VALUES ('УАЗ')"));
+        QVERIFY_THROWS_EXCEPTION(DataAccessError, query.ExecSQL());
+        QVERIFY(connection.Connected());
+        connection.Close();
+        // A failing open ends its use.
         query.SQL.Clear();
         query.SQL.Add(QStringLiteral("Select nothing from car"));
         QVERIFY_THROWS_EXCEPTION(DataAccessError, query.Open());
