@@ -24,6 +24,14 @@ QString successLine(const QString& table_name) {
     return QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" = успешно");
 }
 
+// Gives each table its name and opens it, the first one first.
+void openTables(DbTable& first, const QString& firstName, DbTable& second, const QString& secondName) {
+    first.setTableName(firstName);
+    first.Open();
+    second.setTableName(secondName);
+    second.Open();
+}
+
 // Closes both tables, the second even when closing the first fails.
 void closeTables(DbTable& first, DbTable& second) {
     try {
@@ -204,10 +212,7 @@ void TfmMain::CopyTable(const QString& table_name) {
     if (target.isEmpty() || source.isEmpty())
         return;
     try {
-        ADOTable1.setTableName(target);
-        ADOTable1.Open();
-        ADOTable2.setTableName(source);
-        ADOTable2.Open();
+        openTables(ADOTable1, target, ADOTable2, source);
         // The source's fields are looked up once; a target field when it is first written, so that
         // one the target lacks fails where the row that needs it is inserted.
         struct Column {
@@ -262,10 +267,7 @@ void TfmMain::CopyTable(const QString& table_name) {
 
 void TfmMain::CopyADToMainBase(const QString& table_name, const QString& s_ad_vus) {
     try {
-        ADOTable1.setTableName(table_name);
-        ADOTable1.Open();
-        ADOTable2.setTableName(table_name);
-        ADOTable2.Open();
+        openTables(ADOTable1, table_name, ADOTable2, table_name);
         RowCopy copyRow(ADOTable1, ADOTable2);
         for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
             ADOTable2.Insert();
@@ -287,10 +289,7 @@ void TfmMain::copyPlan() {
     const QString& table = db::obob_uch_plan::name;
     ProgressDots dots(*this);
     try {
-        ADOTable1.setTableName(table);
-        ADOTable1.Open();
-        ADOTable2.setTableName(table);
-        ADOTable2.Open();
+        openTables(ADOTable1, table, ADOTable2, table);
         openSql(ADOQuery2, QStringLiteral("select distinct category_tc_id from obob_uch_plan order by "
                                           "category_tc_id;"));
         PlanRows plan;
@@ -341,10 +340,7 @@ void TfmMain::copyPlan() {
 
 void TfmMain::CopySchoolMainBase(const QString& table_name) {
     try {
-        ADOTable1.setTableName(table_name);
-        ADOTable1.Open();
-        ADOTable2.setTableName(table_name);
-        ADOTable2.Open();
+        openTables(ADOTable1, table_name, ADOTable2, table_name);
         RowCopy copyRow(ADOTable1, ADOTable2);
         // The target's cursor walks with the source's, both tables read in the order of their row
         // ids (a COUNTER key's order): row i over row i, then new rows.

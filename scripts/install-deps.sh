@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and running the updater need (as root).
+# Installs the Debian 12 packages that building, testing and running the updater need (as root),
+# and any further packages named on the command line.
 set -euo pipefail
 
 packages=(
+    "$@"
     cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
     libzip-dev libsqlcipher-dev sqlcipher sqlite3
