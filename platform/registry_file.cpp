@@ -60,6 +60,8 @@ void RegistryFile::writeString(const QString& section, const QString& name, cons
     if (!lock.tryLock(lockTimeoutMs))
         refuse();
 
+    // Every writer holds the lock, so a temporary file of ours is a killed writer's.
+    AtomicFile::removeLeftoversOf(m_path);
     regfile::Document document = load(m_path); // a damaged file raises here and stays as it is
     keyExisted = regfile::keyExists(document, keyPath);
     const std::vector<std::uint8_t> data = registry::stringData(toU16(text));

@@ -1,3 +1,4 @@
+#include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/registry_file.h"
 #include "support/registry_fixture.h"
@@ -272,6 +273,25 @@ private Q_SLOTS:
                                                  QStringLiteral("ProgrammVersion"), QString()),
                  QStringLiteral("3.6"));
         QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A writer killed before its rename leaves its temporary file; the next writer, holding the
+    // lock, removes it. Temporary files of other files in the folder are not the registry's.
+    void writeRemovesWhatAKilledWriterLeft() {
+        writeBytes(path(), regeditFile(kit));
+        const QString left = m_dir.filePath(QStringLiteral(".registry.reg") + AtomicFile::temporaryMarker() +
+                                            QStringLiteral("Ab12Cd"));
+        const QString other = m_dir.filePath(QStringLiteral(".other.txt") + AtomicFile::temporaryMarker() +
+                                             QStringLiteral("Xy34Zw"));
+        writeBytes(left, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Soft");
+        writeBytes(other, "half");
+        RegistryFile(path()).writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                                         QStringLiteral("3.7"));
+        QVERIFY(!QFileInfo::exists(left));
+        QVERIFY(QFileInfo::exists(other));
+        QFile::remove(other);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("registry.reg")});
     }
 
     // Two writers at once, each through its own object: every value of both arrives.
