@@ -1,8 +1,12 @@
 #include "app/update_lock.h"
 
+#include "platform/abandoned_lock.h"
+
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
+#include <QThread>
 
 QString updateLockPath(const QString& extractionFolder) {
     QString lockFolder = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -14,10 +18,20 @@ QString updateLockPath(const QString& extractionFolder) {
 }
 
 std::unique_ptr<QLockFile> lockUpdateOf(const QString& extractionFolder) {
-    auto lock = std::make_unique<QLockFile>(updateLockPath(extractionFolder));
+    const QString path = updateLockPath(extractionFolder);
+    auto lock = std::make_unique<QLockFile>(path);
     // A lock is stale only when its process has gone, however long an extraction takes.
     lock->setStaleLockTime(0);
-    if (!lock->tryLock(0))
-        return nullptr;
+    // An empty lock file names no process: a live updater fills it in at once, a killed one leaves
+    // it so, and then it goes once it is old enough to be sure.
+    const QDeadlineTimer deadline(2 * abandonedLockGrace);
+    while (!lock->tryLock(0)) {
+        const QFileInfo info(path);
+        if (lock->error() != QLockFile::LockFailedError || !info.isFile() || info.size() != 0 ||
+            deadline.hasExpired())
+            return nullptr;
+        if (!removeAbandonedLock(path))
+            QThread::msleep(50);
+    }
     return lock;
 }

@@ -32,11 +32,23 @@ QString folderOf(const QString& path) {
 }
 
 // ".<name>.~upd37~<six characters>"
+QString leftoverExpression(const QString& name) {
+    return QStringLiteral("^\\.") + name + QRegularExpression::escape(AtomicFile::temporaryMarker()) +
+           QStringLiteral("[A-Za-z0-9_-]{6,}$");
+}
+
 const QRegularExpression& leftoverPattern() {
-    static const QRegularExpression pattern(QStringLiteral("^\\..+") +
-                                            QRegularExpression::escape(AtomicFile::temporaryMarker()) +
-                                            QStringLiteral("[A-Za-z0-9_-]{6,}$"));
+    static const QRegularExpression pattern(leftoverExpression(QStringLiteral(".+")));
     return pattern;
+}
+
+bool removeMatching(const QString& folder, const QRegularExpression& pattern) {
+    bool removed = false;
+    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names)
+        if (pattern.match(name).hasMatch())
+            removed |= QFile::remove(QDir(folder).filePath(name));
+    return removed;
 }
 
 } // namespace
@@ -50,12 +62,13 @@ QString AtomicFile::temporaryFolder() const {
 }
 
 bool AtomicFile::removeLeftovers(const QString& folder) {
-    bool removed = false;
-    const QStringList names = QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString& name : names)
-        if (leftoverPattern().match(name).hasMatch())
-            removed |= QFile::remove(QDir(folder).filePath(name));
-    return removed;
+    return removeMatching(folder, leftoverPattern());
+}
+
+bool AtomicFile::removeLeftoversOf(const QString& target) {
+    const QFileInfo info(target);
+    return removeMatching(info.absolutePath(), QRegularExpression(leftoverExpression(
+                                                   QRegularExpression::escape(info.fileName()))));
 }
 
 void writeFileAtomically(const QString& path, const QByteArray& bytes, QFileDevice::Permissions newFileMode) {

@@ -19,6 +19,8 @@ public:
     static QString temporaryMarker();
     // Removes such leftovers from `folder` (not below it); true when there were any.
     static bool removeLeftovers(const QString& folder);
+    // Removes only the leftovers of `target`, for a writer that excludes every other writer of it.
+    static bool removeLeftoversOf(const QString& target);
 
     // The temporary file lies in `temporaryFolder`, by default the target's folder; another folder
     // lets the data be written before the target's folder exists. Both must be on one file system.

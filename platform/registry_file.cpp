@@ -1,9 +1,11 @@
 #include "platform/registry_file.h"
 
+#include "platform/abandoned_lock.h"
 #include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/registry_file_format.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -24,6 +26,17 @@ std::optional<QByteArray> readFile(const QString& path) {
                         .arg(path, file.errorString())
                         .toStdString());
     return file.readAll();
+}
+
+// Waits for another writer; a lock file that a killed writer left empty is removed on the way.
+bool acquire(QLockFile& lock) {
+    const QDeadlineTimer deadline(lockTimeoutMs);
+    while (!lock.tryLock(100)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        removeAbandonedLock(lock.fileName());
+    }
+    return true;
 }
 
 regfile::Document load(const QString& path) {
@@ -57,9 +70,11 @@ void RegistryFile::writeString(const QString& section, const QString& name, cons
     }
 
     QLockFile lock(m_path + QStringLiteral(".lock"));
-    if (!lock.tryLock(lockTimeoutMs))
+    if (!acquire(lock))
         refuse();
 
+    // Every writer holds the lock, so a temporary file of ours is a killed writer's.
+    AtomicFile::removeLeftoversOf(m_path);
     regfile::Document document = load(m_path); // a damaged file raises here and stays as it is
     keyExisted = regfile::keyExists(document, keyPath);
     const std::vector<std::uint8_t> data = registry::stringData(toU16(text));

@@ -1,14 +1,19 @@
+#include "platform/abandoned_lock.h"
+#include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/registry_file.h"
 #include "support/registry_fixture.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <thread>
 
+#include <sys/file.h>
 #include <unistd.h>
 
 namespace {
@@ -272,6 +277,74 @@ private Q_SLOTS:
                                                  QStringLiteral("ProgrammVersion"), QString()),
                  QStringLiteral("3.6"));
         QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A writer killed before its rename leaves its temporary file; the next writer, holding the
+    // lock, removes it. Temporary files of other files in the folder are not the registry's.
+    void writeRemovesWhatAKilledWriterLeft() {
+        writeBytes(path(), regeditFile(kit));
+        const QString left = m_dir.filePath(QStringLiteral(".registry.reg") + AtomicFile::temporaryMarker() +
+                                            QStringLiteral("Ab12Cd"));
+        const QString other = m_dir.filePath(QStringLiteral(".other.txt") + AtomicFile::temporaryMarker() +
+                                             QStringLiteral("Xy34Zw"));
+        writeBytes(left, "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Soft");
+        writeBytes(other, "half");
+        RegistryFile(path()).writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                                         QStringLiteral("3.7"));
+        QVERIFY(!QFileInfo::exists(left));
+        QVERIFY(QFileInfo::exists(other));
+        QFile::remove(other);
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("registry.reg")});
+    }
+
+    // A writer killed between making the lock file and writing itself into it leaves the file empty;
+    // such a file holds up the next writer only until it is old enough to be sure no one owns it.
+    void abandonedLocks_data() {
+        QTest::addColumn<QString>("lock");
+        QTest::addColumn<int>("secondsAgo");
+        QTest::addColumn<bool>("abandoned");
+        QTest::newRow("empty, old") << "empty" << 60 << true;
+        QTest::newRow("empty, just made") << "empty" << 0 << false;
+        QTest::newRow("held by a live writer") << "held" << 60 << false;
+        QTest::newRow("empty, being made by a live writer") << "flocked" << 60 << false;
+    }
+    void abandonedLocks() {
+        QFETCH(QString, lock);
+        QFETCH(int, secondsAgo);
+        QFETCH(bool, abandoned);
+        writeBytes(path(), regeditFile(kit));
+        const QString lockPath = path() + QStringLiteral(".lock");
+        QLockFile owner(lockPath);
+        QFile file(lockPath);
+        if (lock == QStringLiteral("held")) {
+            QVERIFY(owner.tryLock(0));
+        } else {
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            if (lock == QStringLiteral("flocked"))
+                QCOMPARE(::flock(file.handle(), LOCK_EX | LOCK_NB), 0);
+        }
+        QFile touch(lockPath);
+        QVERIFY(touch.open(QIODevice::ReadWrite));
+        QVERIFY(touch.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                                  QFileDevice::FileModificationTime));
+        touch.close();
+        QCOMPARE(removeAbandonedLock(lockPath), abandoned);
+        QCOMPARE(QFileInfo::exists(lockPath), !abandoned);
+        if (lock == QStringLiteral("empty")) {
+            // The writer waits for a lock that has just been made until it is old enough.
+            QFile::remove(lockPath);
+            QVERIFY(QFile(lockPath).open(QIODevice::WriteOnly));
+            RegistryFile(path()).writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                                             QStringLiteral("3.7"));
+            QCOMPARE(RegistryFile(path()).readString(QStringLiteral("VUS_dop"),
+                                                     QStringLiteral("ProgrammVersion"), QString()),
+                     QStringLiteral("3.7"));
+            QVERIFY(!QFileInfo::exists(lockPath));
+        }
+        file.close();
+        owner.unlock();
+        QFile::remove(lockPath);
     }
 
     // Two writers at once, each through its own object: every value of both arrives.

@@ -1,5 +1,6 @@
 #include "app/update_lock.h"
 #include "support/kit_folders.h"
+#include "support/updater_process.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -8,12 +9,6 @@
 #include <csignal>
 
 namespace {
-
-struct Run {
-    int exitCode = -1;
-    QStringList out;
-    QStringList err;
-};
 
 QList<ArchiveEntry> twoItems() {
     return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
@@ -25,52 +20,12 @@ QList<ArchiveEntry> twoItems() {
 class TestUnattended : public QObject {
     Q_OBJECT
 
-    static QString program(KitFolders& kit) {
-        const QString target = kit.updaterFolder + QStringLiteral("update_3_7");
-        if (!QFileInfo::exists(target))
-            QFile::copy(QStringLiteral(UPDATE_3_7_BINARY), target);
-        return target;
-    }
-
-    static QProcessEnvironment environment(KitFolders& kit) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            env.remove(QString::fromLatin1(name));
-        env.insert(QStringLiteral("KVARNEL_REGISTRY"), kit.registryPath);
-        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), kit.root);
-        return env;
-    }
-
-    static QProcess* start(KitFolders& kit, const QStringList& args, QObject* parent) {
-        auto* process = new QProcess(parent);
-        process->setProcessEnvironment(environment(kit));
-        process->setWorkingDirectory(kit.root);
-        process->start(program(kit), args);
-        return process;
-    }
-
-    static Run run(KitFolders& kit, const QStringList& args = {QStringLiteral("--silent")}) {
-        QProcess process;
-        process.setProcessEnvironment(environment(kit));
-        process.setWorkingDirectory(kit.root);
-        process.start(program(kit), args);
-        Run result;
-        if (!process.waitForFinished(60000))
-            return result;
-        result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        result.out = QString::fromUtf8(process.readAllStandardOutput()).split(u'\n');
-        result.err = QString::fromUtf8(process.readAllStandardError()).split(u'\n', Qt::SkipEmptyParts);
-        if (!result.out.isEmpty() && result.out.last().isEmpty())
-            result.out.removeLast();
-        return result;
-    }
-
 private Q_SLOTS:
     void updatesWithoutADisplay() {
         KitFolders kit;
         kit.installKit();
         kit.writeUpdateArchive(twoItems());
-        const Run result = run(kit);
+        const UpdaterRun result = runUpdater(kit);
         QCOMPARE(result.err, QStringList());
         QCOMPARE(result.out,
                  (QStringList{QStringLiteral("Каталог установки программы ВУС бистрал = ") + kit.extraction,
@@ -125,7 +80,7 @@ private Q_SLOTS:
             writeBytes(kit.registryPath,
                        regeditFile(QStringLiteral(
                            "[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=dword:1\n")));
-        const Run result = run(kit);
+        const UpdaterRun result = runUpdater(kit);
         QCOMPARE(result.exitCode, status);
         if (!stderrLine.isEmpty())
             QVERIFY2(result.err.contains(stderrLine), qPrintable(result.err.join(u'\n')));
@@ -136,7 +91,7 @@ private Q_SLOTS:
 
     void helpListsTheOptions() {
         KitFolders kit;
-        const Run result = run(kit, {QStringLiteral("--help")});
+        const UpdaterRun result = runUpdater(kit, {QStringLiteral("--help")});
         QCOMPARE(result.exitCode, 0);
         const QString help = result.out.join(u'\n');
         QVERIFY2(help.contains(QStringLiteral("--silent")) && help.contains(QStringLiteral("--log <file>")),
@@ -148,8 +103,8 @@ private Q_SLOTS:
         kit.installKit();
         const QString logFile = kit.root + QStringLiteral("support.log");
         writeBytes(logFile, "earlier run\n");
-        const Run result =
-            run(kit, {QStringLiteral("--silent"), QStringLiteral("--log"), QStringLiteral("support.log")});
+        const UpdaterRun result = runUpdater(
+            kit, {QStringLiteral("--silent"), QStringLiteral("--log"), QStringLiteral("support.log")});
         QCOMPARE(result.exitCode, 4);
         const QStringList lines = QString::fromUtf8(readBytes(logFile)).split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.first(), QStringLiteral("earlier run"));
@@ -189,23 +144,24 @@ private Q_SLOTS:
         }
         kit.writeUpdateArchive(entries);
 
-        QProcess* process = start(kit, {QStringLiteral("--silent")}, this);
+        QProcess process;
+        startUpdater(process, kit);
         int lines = 0;
         QByteArray pending;
-        while (lines < linesBeforeKill && process->state() != QProcess::NotRunning) {
-            process->waitForReadyRead(100);
-            pending += process->readAllStandardOutput();
+        while (lines < linesBeforeKill && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(100);
+            pending += process.readAllStandardOutput();
             lines = int(pending.count('\n'));
         }
-        ::kill(pid_t(process->processId()), SIGKILL);
-        process->waitForFinished(10000);
+        ::kill(pid_t(process.processId()), SIGKILL);
+        process.waitForFinished(10000);
 
         for (int i = 0; i < entries.size(); ++i) {
             const QByteArray now = readBytes(kit.extraction + names[i]);
             QVERIFY2(now == "old" || now == entries[i].data, qPrintable(names[i]));
         }
         // The next run clears what the killed one left and completes the update.
-        const Run again = run(kit);
+        const UpdaterRun again = runUpdater(kit);
         QCOMPARE(again.exitCode, 0);
         for (int i = 0; i < entries.size(); ++i)
             QCOMPARE(readBytes(kit.extraction + names[i]), entries[i].data);

@@ -277,6 +277,28 @@ private Q_SLOTS:
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
     }
+
+    // An updater killed between making its lock file and writing itself into it leaves the file
+    // empty; that turns no later update away.
+    void emptyLockOfAKilledUpdater_data() {
+        QTest::addColumn<int>("secondsAgo");
+        QTest::newRow("left a minute ago") << 60;
+        QTest::newRow("left just now") << 0;
+    }
+    void emptyLockOfAKilledUpdater() {
+        QFETCH(int, secondsAgo);
+        WindowFixture f;
+        f.installKit();
+        f.writeUpdateArchive(twoItems());
+        QFile left(updateLockPath(f.extraction));
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        QVERIFY(left.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
+                                 QFileDevice::FileModificationTime));
+        left.close();
+        f.ui().Button3->click();
+        QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
+        QVERIFY(!QFileInfo::exists(left.fileName()));
+    }
 };
 
 QTEST_MAIN(TestUpdateCommand)

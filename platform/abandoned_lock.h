@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include <chrono>
+
+// A process killed between creating a QLockFile's file and writing itself into it leaves the file
+// empty. QLockFile cannot tell whose such a file is: with a stale time it lets the file age out, without
+// one it waits for it forever. A live owner writes itself in at once (and on Unix holds the file's
+// flock from the moment it made it), so an empty file that has existed for a moment is abandoned.
+constexpr std::chrono::milliseconds abandonedLockGrace{1000};
+
+// Removes `lockPath` when it is an empty lock file older than `grace` that no live owner holds; true
+// when it did.
+bool removeAbandonedLock(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);

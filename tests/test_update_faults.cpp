@@ -1,0 +1,388 @@
+// Faults during an update, with the built updater as a separate process: the disk fills during the
+// extraction, the registry file cannot be replaced, the program is killed at random moments.
+
+#include "platform/atomic_file.h"
+#include "platform/error.h"
+#include "platform/registry_file.h"
+#include "platform/registry_file_format.h"
+#include "support/kit_folders.h"
+#include "support/updater_process.h"
+
+#include <QDirIterator>
+#include <QMap>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString successLine = QStringLiteral("Процедура обновления успешно завершена...");
+const QString extractedLine = QStringLiteral("Копирование файлов завершено");
+const QStringList versionSections = {QStringLiteral("vus_bistral"), QStringLiteral("SchoolBase"),
+                                     QStringLiteral("VUS_dop")};
+
+// An item of the update archive and what the kit held at its place before (null: nothing).
+struct Target {
+    QString name;
+    QByteArray oldData;
+    QByteArray newData;
+};
+
+// Bytes of their own for each seed, so that no target can pass for another.
+QByteArray content(int seed, qsizetype size) {
+    QByteArray data(size, char(seed));
+    for (qsizetype k = 0; k < size; k += 61)
+        data[k] = char(k * 31 + seed);
+    return data;
+}
+
+// Puts the kit's old files back (and removes the targets it did not have).
+void installOldFiles(const KitFolders& kit, const QList<Target>& targets) {
+    for (const Target& target : targets) {
+        const QString path = kit.extraction + target.name;
+        QFile::remove(path);
+        if (target.oldData.isNull())
+            continue;
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        writeBytes(path, target.oldData);
+    }
+}
+
+void prepareKit(KitFolders& kit, const QList<Target>& targets) {
+    kit.installKit();
+    installOldFiles(kit, targets);
+    QList<ArchiveEntry> entries;
+    for (const Target& target : targets) {
+        ArchiveEntry entry = fileEntry(target.name, target.newData);
+        entry.compress = false; // the size on disk is the size in the archive
+        entries.append(entry);
+    }
+    kit.writeUpdateArchive(entries);
+}
+
+// Every file below `folder`, by its path relative to it.
+QMap<QString, QByteArray> filesBelow(const QString& folder) {
+    QMap<QString, QByteArray> files;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        files.insert(QDir(folder).relativeFilePath(path), readBytes(path));
+    }
+    return files;
+}
+
+bool isLeftover(const QString& path) {
+    return QFileInfo(path).fileName().contains(AtomicFile::temporaryMarker());
+}
+
+enum class Leftovers { Forbidden, Allowed };
+
+// What is wrong with the kit's folder: a target neither old nor new, a file nobody put there, or
+// (when forbidden) a temporary file. Empty when nothing is.
+QString kitProblem(const KitFolders& kit, const QList<Target>& targets, Leftovers leftovers) {
+    QMap<QString, QByteArray> files = filesBelow(kit.extraction);
+    for (const char* own : {"ВУС бистрал/bistral.exe", "ВУС бистрал/base/MainBase.accdb"})
+        if (!files.remove(QString::fromUtf8(own)))
+            return QStringLiteral("%1 is gone").arg(QString::fromUtf8(own));
+    for (const Target& target : targets) {
+        const auto found = files.constFind(target.name);
+        if (found == files.constEnd()) {
+            if (!target.oldData.isNull())
+                return QStringLiteral("%1 is gone").arg(target.name);
+            continue;
+        }
+        if (*found != target.oldData && *found != target.newData)
+            return QStringLiteral("%1 is neither old nor new (%2 bytes)").arg(target.name).arg(found->size());
+        files.remove(target.name);
+    }
+    for (auto it = files.constBegin(); it != files.constEnd(); ++it)
+        if (leftovers == Leftovers::Forbidden || !isLeftover(it.key()))
+            return QStringLiteral("%1 should not be there").arg(it.key());
+    return QString();
+}
+
+// How many targets hold their new content.
+int newTargets(const KitFolders& kit, const QList<Target>& targets) {
+    int count = 0;
+    for (const Target& target : targets)
+        count += readBytes(kit.extraction + target.name) == target.newData;
+    return count;
+}
+
+// The registry file before the update and after each of the update's writes, in their order.
+QList<QByteArray> registryStates(const KitFolders& kit) {
+    QTemporaryDir dir;
+    const QString copy = dir.filePath(QStringLiteral("registry.reg"));
+    writeBytes(copy, readBytes(kit.registryPath));
+    RegistryFile registry(copy);
+    QList<QByteArray> states{readBytes(copy)};
+    for (const QString& section : versionSections) {
+        registry.writeString(section, QStringLiteral("ProgrammVersion"), QStringLiteral("3.7"));
+        states.append(readBytes(copy));
+    }
+    return states;
+}
+
+// What is wrong with the registry file: it does not parse, a version is neither old nor new, or it
+// holds something the update never writes. Empty when nothing is.
+QString registryProblem(const KitFolders& kit, const QList<QByteArray>& states) {
+    const QByteArray bytes = readBytes(kit.registryPath);
+    try {
+        regfile::parse(bytes, kit.registryPath);
+        const RegistryFile registry(kit.registryPath);
+        for (const QString& section : versionSections) {
+            const QString version =
+                registry.readString(section, QStringLiteral("ProgrammVersion"), QString());
+            if (version != QStringLiteral("3.6") && version != QStringLiteral("3.7"))
+                return QStringLiteral("%1 records the version \"%2\"").arg(section, version);
+        }
+    } catch (const Error& error) {
+        return QStringLiteral("the registry file does not parse: ") + QString::fromUtf8(error.what());
+    }
+    if (!states.contains(bytes))
+        return QStringLiteral("the registry file holds what the update never writes");
+    return QString();
+}
+
+} // namespace
+
+class TestUpdateFaults : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // A write that does not fit on the disk fails (EFBIG under a file-size limit whose signal is
+    // ignored): the extraction ends at that item; the items before it stay extracted, it and those
+    // after it stay old, and nothing half-written is left.
+    void diskFillsDuringExtraction_data() {
+        QTest::addColumn<int>("tooBig"); // the item that does not fit
+        QTest::newRow("the first item") << 0;
+        QTest::newRow("a later item") << 2;
+    }
+    void diskFillsDuringExtraction() {
+        QFETCH(int, tooBig);
+        constexpr rlim_t limit = 1024 * 1024;
+        QList<Target> targets = {
+            {QStringLiteral("a.dll"), "old a", content(1, 40 * 1024)},
+            {QStringLiteral("docs/b.txt"), "old b", content(2, 5000)},
+            {QStringLiteral("lib/c.bin"), "old c", content(3, 60 * 1024)},
+            {QStringLiteral("lib/d.bin"), "old d", content(4, 30 * 1024)},
+            {QStringLiteral("new/e.txt"), QByteArray(), content(5, 3000)},
+        };
+        targets[tooBig].newData = content(9, qsizetype(3 * limit));
+        KitFolders kit;
+        prepareKit(kit, targets);
+        const QByteArray registry = readBytes(kit.registryPath);
+
+        const UpdaterRun result = runUpdater(kit, {QStringLiteral("--silent")}, [](QProcess& process) {
+            process.setChildProcessModifier([] {
+                ::signal(SIGXFSZ, SIG_IGN);
+                const rlimit fileSize{limit, limit};
+                ::setrlimit(RLIMIT_FSIZE, &fileSize);
+            });
+        });
+
+        QCOMPARE(result.exitCode, 4);
+        QVERIFY2(result.err.contains(QStringLiteral("Неудачно!: Ошибка обновления!")),
+                 qPrintable(result.err.join(u'\n')));
+        QVERIFY(!result.out.isEmpty());
+        QCOMPARE(result.out.last(), QStringLiteral("Ошибка: Cannot write %1: %2")
+                                        .arg(QDir::toNativeSeparators(kit.extraction + targets[tooBig].name),
+                                             QString::fromLocal8Bit(std::strerror(EFBIG))));
+        QVERIFY(!result.out.contains(extractedLine));
+        QVERIFY(!result.out.contains(successLine));
+        QCOMPARE(readBytes(kit.registryPath), registry);
+        const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        // The items before the failure stay extracted; the failed one and those after it stay old.
+        for (int i = 0; i < targets.size(); ++i) {
+            const QByteArray now = readBytes(kit.extraction + targets[i].name);
+            QVERIFY2(now == (i < tooBig ? targets[i].newData : targets[i].oldData),
+                     qPrintable(targets[i].name));
+        }
+        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("registry.reg")});
+    }
+
+    // The registry file's folder is read-only for the updater: the update ends with its registry
+    // line, and the old file is whole. Root writes anywhere, so as root the updater runs as "nobody".
+    void registryCannotBeReplaced() {
+        const QList<Target> targets = {{QStringLiteral("a.dll"), "old a", content(1, 20000)},
+                                       {QStringLiteral("docs/b.txt"), "old b", content(2, 300)}};
+        KitFolders kit;
+        prepareKit(kit, targets);
+        const QByteArray registry = readBytes(kit.registryPath);
+        // The update lock needs a folder the updater may write to.
+        const QString runtime = kit.root + QStringLiteral("run");
+        QVERIFY(QDir().mkpath(runtime));
+
+        std::function<void(QProcess&)> asUser;
+        struct ReadOnlyRoot {
+            QString path;
+            ~ReadOnlyRoot() {
+                if (!path.isEmpty())
+                    ::chmod(QFile::encodeName(path).constData(), 0700); // so that it can be removed
+            }
+        } readOnly;
+        if (::geteuid() == 0) {
+            const passwd* user = ::getpwnam("nobody");
+            if (!user || user->pw_uid == 0)
+                QSKIP("As root this test runs the updater as the user nobody, which this system lacks.");
+            const uid_t uid = user->pw_uid;
+            const gid_t gid = user->pw_gid;
+            // Nobody may pass through the kit's root and read it, but write only into the kit and the
+            // runtime folder.
+            QVERIFY(::chmod(QFile::encodeName(kit.root).constData(), 0755) == 0);
+            QStringList writable{runtime, kit.extraction};
+            QDirIterator it(kit.extraction, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                writable.append(it.next());
+            for (const QString& path : writable)
+                QVERIFY2(::chown(QFile::encodeName(path).constData(), uid, gid) == 0, qPrintable(path));
+            asUser = [uid, gid, runtime](QProcess& process) {
+                QProcessEnvironment env = process.processEnvironment();
+                env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+                env.insert(QStringLiteral("HOME"), runtime);
+                process.setProcessEnvironment(env);
+                process.setChildProcessModifier([uid, gid] {
+                    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                        ::_exit(126);
+                });
+            };
+        } else {
+            QVERIFY(::chmod(QFile::encodeName(kit.root).constData(), 0555) == 0);
+            readOnly.path = kit.root;
+            QFile probe(kit.root + QStringLiteral("probe"));
+            if (probe.open(QIODevice::WriteOnly))
+                QSKIP("This user may write into a read-only folder; the test needs one who may not.");
+            asUser = [runtime](QProcess& process) {
+                QProcessEnvironment env = process.processEnvironment();
+                env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+                process.setProcessEnvironment(env);
+            };
+        }
+
+        const UpdaterRun result = runUpdater(kit, {QStringLiteral("--silent")}, asUser);
+        if (::geteuid() == 0 && result.exitCode == 126)
+            QSKIP("This system does not let root run the updater as the user nobody.");
+        QCOMPARE(result.exitCode, 5);
+        QVERIFY(!result.out.isEmpty());
+        QCOMPARE(result.out.last(), QStringLiteral("Ошибка доступа к реестру..."));
+        QVERIFY(result.out.contains(extractedLine));
+        QVERIFY(!result.out.contains(successLine));
+        QCOMPARE(readBytes(kit.registryPath), registry);
+        QCOMPARE(newTargets(kit, targets), int(targets.size()));
+        const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("registry.reg")});
+    }
+
+    // Killed at any moment, the update leaves every file old or new and a registry file that parses
+    // with each version old or new; what a killed run leaves behind does not stop the next one.
+    void killedAtRandomMoments() {
+        QList<Target> targets;
+        for (int i = 0; i < 60; ++i)
+            targets.append({QStringLiteral("lib/part%1.bin").arg(i, 2, 10, QLatin1Char('0')),
+                            "old " + QByteArray::number(i), content(i, 400 * 1024)});
+        targets.append({QStringLiteral("new/added.txt"), QByteArray(), content(99, 1000)});
+        KitFolders kit;
+        prepareKit(kit, targets);
+        const QByteArray installedRegistry = readBytes(kit.registryPath);
+        const QList<QByteArray> states = registryStates(kit);
+
+        // A round's clock starts at the process's start or at one of its log lines; the kill comes
+        // at a moment after it drawn from a fixed seed, so that a failing round comes again.
+        struct Phase {
+            QString after; // empty: the start
+            int rounds;
+            int boundMicroseconds;
+        };
+        const QList<Phase> phases = {
+            {QString(), 8, 1500000},                                    // any stage
+            {QDir::toNativeSeparators(targets.last().name), 6, 400000}, // last item, flush, renames
+            {extractedLine, 6, 100000},                                 // the registry writes
+        };
+        QRandomGenerator random(20220310);
+        QMap<QString, int> stages;
+        int round = 0;
+        for (const Phase& phase : phases) {
+            for (int i = 0; i < phase.rounds; ++i, ++round) {
+                // Each round starts from the installed kit; what killed runs left behind stays.
+                installOldFiles(kit, targets);
+                writeBytes(kit.registryPath, installedRegistry);
+                const int moment = int(random.bounded(phase.boundMicroseconds));
+
+                QProcess process;
+                startUpdater(process, kit);
+                QVERIFY(process.waitForStarted());
+                QByteArray out;
+                const QByteArray anchor = '\n' + phase.after.toUtf8() + '\n';
+                while (!phase.after.isEmpty() && !out.contains(anchor) &&
+                       process.state() != QProcess::NotRunning) {
+                    process.waitForReadyRead(5);
+                    out += process.readAllStandardOutput();
+                }
+                QThread::usleep(ulong(moment));
+                if (!process.waitForFinished(0)) {
+                    ::kill(pid_t(process.processId()), SIGKILL);
+                    QVERIFY(process.waitForFinished(10000));
+                }
+                out += process.readAllStandardOutput();
+                const QStringList lines = QString::fromUtf8(out).split(u'\n');
+
+                const QString where =
+                    QStringLiteral("round %1, killed %2 µs after %3")
+                        .arg(round)
+                        .arg(moment)
+                        .arg(phase.after.isEmpty() ? QStringLiteral("the start")
+                                                   : QStringLiteral("\"%1\"").arg(phase.after));
+                const QString kitFault = kitProblem(kit, targets, Leftovers::Allowed);
+                QVERIFY2(kitFault.isEmpty(), qPrintable(where + QStringLiteral(": ") + kitFault));
+                const QString registryFault = registryProblem(kit, states);
+                QVERIFY2(registryFault.isEmpty(), qPrintable(where + QStringLiteral(": ") + registryFault));
+
+                QString stage;
+                if (lines.contains(successLine))
+                    stage = QStringLiteral("none (completed)");
+                else if (lines.contains(extractedLine))
+                    stage = QStringLiteral("registry writes, %1 of 3 done")
+                                .arg(states.indexOf(readBytes(kit.registryPath)));
+                else if (newTargets(kit, targets) > 0)
+                    stage = QStringLiteral("renames");
+                else if (lines.contains(QDir::toNativeSeparators(targets.last().name)))
+                    stage = QStringLiteral("last item or flush");
+                else if (lines.contains(QDir::toNativeSeparators(targets.first().name)))
+                    stage = QStringLiteral("extraction");
+                else
+                    stage = QStringLiteral("start-up");
+                ++stages[stage];
+            }
+        }
+        for (auto it = stages.constBegin(); it != stages.constEnd(); ++it)
+            qInfo("killed during %s: %d of %d", qPrintable(it.key()), it.value(), round);
+
+        const UpdaterRun final = runUpdater(kit);
+        QCOMPARE(final.exitCode, 0);
+        QCOMPARE(newTargets(kit, targets), int(targets.size()));
+        const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QCOMPARE(readBytes(kit.registryPath), states.last());
+        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("registry.reg")});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdateFaults)
+#include "test_update_faults.moc"
