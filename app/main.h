@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/seams.h"
-#include "platform/dialogs.h"
-#include "platform/zip_archive.h"
 #include "platform/db_connection.h"
 #include "platform/db_query.h"
 #include "platform/db_table.h"
+#include "platform/dialogs.h"
+#include "platform/zip_archive.h"
 
 #include <QEvent>
 #include <QMainWindow>
@@ -127,7 +127,8 @@ public:
     // False only when the column was missing and adding it failed.
     bool AddColumn(const QString& table_name, const QString& col_name, const QString& col_type);
     // True only when this call created the table (false also when it was there already).
-    bool CreateNewTable(const QString& table_name, const QString& col_name, const QString& col_name_for_select);
+    bool CreateNewTable(const QString& table_name, const QString& col_name,
+                        const QString& col_name_for_select);
     // False only when the change was needed and failed.
     bool AddColumnGrafikHours();
     bool AddColumnGruppa();

@@ -12,7 +12,7 @@ class Registry;
 struct Seams {
     Dialogs* dialogs = nullptr;
     Registry* registry = nullptr;
-    QString updaterFolder; // the running executable's folder, with a trailing separator
+    QString updaterFolder;                // the running executable's folder, with a trailing separator
     NetworkState* networkState = nullptr; // the system's internet-connection state
     DownloadServer downloadServer;        // where the documents archive comes from
 };

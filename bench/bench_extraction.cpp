@@ -88,7 +88,8 @@ int prepare(const QString& folder) {
     writeArchive(folder + QStringLiteral("/res_ad.zip"), entries, updateArchivePassword());
     QDir(sources).removeRecursively();
     QTextStream(stdout) << "prepared " << fileCount << " files, " << total / 1000000 << " MB, archive "
-                        << QFileInfo(folder + QStringLiteral("/res_ad.zip")).size() / 1000000 << " MB" << Qt::endl;
+                        << QFileInfo(folder + QStringLiteral("/res_ad.zip")).size() / 1000000 << " MB"
+                        << Qt::endl;
     return 0;
 }
 
@@ -121,6 +122,7 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "bench_extraction: %s\n", error.what());
         return 1;
     }
-    std::fputs("usage: bench_extraction prepare <folder> | extract <archive> <folder> [--no-flush]\n", stderr);
+    std::fputs("usage: bench_extraction prepare <folder> | extract <archive> <folder> [--no-flush]\n",
+               stderr);
     return 2;
 }

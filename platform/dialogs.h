@@ -9,7 +9,7 @@
 enum class BoxIcon { None, Warning };
 
 struct OpenFileRequest {
-    QString filter;        // pairs of description and mask, "|"-separated: "Файлы баз данных|*.accdb"
+    QString filter; // pairs of description and mask, "|"-separated: "Файлы баз данных|*.accdb"
     QString initialFolder; // empty: wherever the dialog likes
     bool fileMustExist = false;
 };

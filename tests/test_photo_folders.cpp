@@ -69,7 +69,8 @@ private Q_SLOTS:
         QVERIFY(makeFolder(f.updaterFolder + QStringLiteral("foto/Петров: 10?")));
         QVERIFY(makeFolder(f.updaterFolder + QStringLiteral("other?")));
         f.ui().Button4->click();
-        QCOMPARE(list(f.updaterFolder), (QStringList{"foto/", "foto/Петров_2pn_ 10_qst_/", "other?/", "res/"}));
+        QCOMPARE(list(f.updaterFolder),
+                 (QStringList{"foto/", "foto/Петров_2pn_ 10_qst_/", "other?/", "res/"}));
         QVERIFY(f.dialogs.shown.isEmpty());
     }
 

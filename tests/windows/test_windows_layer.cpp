@@ -42,7 +42,8 @@ const std::u16string section = u"update_3_7_test";
 
 void setValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
     HKEY key = nullptr;
-    RegCreateKeyExW(HKEY_CURRENT_USER, sectionKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExW(HKEY_CURRENT_USER, sectionKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                    nullptr);
     RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
     RegCloseKey(key);
 }
@@ -126,9 +127,11 @@ void codePages() {
               std::string(name) + ": round trip keeps the length");
     }
     const std::u16string russian = u"Сорвентия ВУС бистрал Ёё";
-    check(codepage::toUtf16(codepage::fromUtf16(russian, codepage::Page::Oem), codepage::Page::Oem) == russian,
+    check(codepage::toUtf16(codepage::fromUtf16(russian, codepage::Page::Oem), codepage::Page::Oem) ==
+              russian,
           "CP866 round trip of Russian text");
-    check(codepage::toUtf16(codepage::fromUtf16(russian, codepage::Page::Ansi), codepage::Page::Ansi) == russian,
+    check(codepage::toUtf16(codepage::fromUtf16(russian, codepage::Page::Ansi), codepage::Page::Ansi) ==
+              russian,
           "CP1251 round trip of Russian text");
     check(codepage::fromUtf16(u"А", codepage::Page::Oem) == "\x80", "CP866 is the OEM code page");
     check(codepage::fromUtf16(u"А", codepage::Page::Ansi) == "\xC0", "CP1251 is the ANSI code page");
