@@ -9,6 +9,7 @@
 #include "support/updater_process.h"
 
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -302,17 +303,52 @@ private Q_SLOTS:
         const QByteArray installedRegistry = readBytes(kit.registryPath);
         const QList<QByteArray> states = registryStates(kit);
 
-        // A round's clock starts at the process's start or at one of its log lines; the kill comes
-        // at a moment after it drawn from a fixed seed, so that a failing round comes again.
+        // Runs on the installed kit time the stages on this machine as the test sees the lines come,
+        // the second with caches as warm as the rounds find them; the kills are drawn within these
+        // times. Each run must complete the update.
+        const QString lastItem = QDir::toNativeSeparators(targets.last().name);
+        QMap<QString, qint64> seenAt; // microseconds after the start, each line's first time
+        qint64 runMicroseconds = 0;
+        for (int timed = 0; timed < 2; ++timed) {
+            installOldFiles(kit, targets);
+            writeBytes(kit.registryPath, installedRegistry);
+            seenAt.clear();
+            QProcess process;
+            startUpdater(process, kit);
+            QVERIFY(process.waitForStarted());
+            QElapsedTimer clock;
+            clock.start();
+            QByteArray out;
+            while (process.state() != QProcess::NotRunning) {
+                process.waitForReadyRead(5);
+                out += process.readAllStandardOutput();
+                for (const QByteArray& line : out.split('\n'))
+                    if (!seenAt.contains(QString::fromUtf8(line)))
+                        seenAt.insert(QString::fromUtf8(line), clock.nsecsElapsed() / 1000);
+            }
+            runMicroseconds = clock.nsecsElapsed() / 1000;
+            QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(process.exitCode(), 0);
+            QCOMPARE(readBytes(kit.registryPath), states.last());
+        }
+        for (const QString& line : {lastItem, extractedLine, successLine})
+            QVERIFY2(seenAt.contains(line), qPrintable(line));
+        // From one line to the next, at least a millisecond.
+        const auto between = [&](const QString& from, const QString& to) {
+            return qMax<qint64>(1000, seenAt[to] - seenAt[from]);
+        };
+
+        // A round's clock starts at the process's start or at one of its lines; the kill comes
+        // at a share of the time left drawn from a fixed seed, so that a failing round comes again.
         struct Phase {
             QString after; // empty: the start
             int rounds;
-            int boundMicroseconds;
+            qint64 spanMicroseconds;
         };
         const QList<Phase> phases = {
-            {QString(), 8, 1500000},                                    // any stage
-            {QDir::toNativeSeparators(targets.last().name), 6, 400000}, // last item, flush, renames
-            {extractedLine, 6, 100000},                                 // the registry writes
+            {QString(), 8, runMicroseconds},                         // any stage
+            {lastItem, 6, between(lastItem, extractedLine)},         // last item, flush, renames
+            {extractedLine, 6, between(extractedLine, successLine)}, // the registry writes
         };
         QRandomGenerator random(20220310);
         QMap<QString, int> stages;
@@ -322,7 +358,7 @@ private Q_SLOTS:
                 // Each round starts from the installed kit; what killed runs left behind stays.
                 installOldFiles(kit, targets);
                 writeBytes(kit.registryPath, installedRegistry);
-                const int moment = int(random.bounded(phase.boundMicroseconds));
+                const auto moment = qint64(random.generateDouble() * double(phase.spanMicroseconds));
 
                 QProcess process;
                 startUpdater(process, kit);
@@ -361,7 +397,7 @@ private Q_SLOTS:
                                 .arg(states.indexOf(readBytes(kit.registryPath)));
                 else if (newTargets(kit, targets) > 0)
                     stage = QStringLiteral("renames");
-                else if (lines.contains(QDir::toNativeSeparators(targets.last().name)))
+                else if (lines.contains(lastItem))
                     stage = QStringLiteral("last item or flush");
                 else if (lines.contains(QDir::toNativeSeparators(targets.first().name)))
                     stage = QStringLiteral("extraction");
@@ -370,6 +406,9 @@ private Q_SLOTS:
                 ++stages[stage];
             }
         }
+        qInfo("a whole run took %lld ms, with %lld ms from the last item to the registry, %lld ms "
+              "for the registry writes",
+              runMicroseconds / 1000, phases[1].spanMicroseconds / 1000, phases[2].spanMicroseconds / 1000);
         for (auto it = stages.constBegin(); it != stages.constEnd(); ++it)
             qInfo("killed during %s: %d of %d", qPrintable(it.key()), it.value(), round);
 
