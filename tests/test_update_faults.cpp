@@ -194,8 +194,8 @@ private Q_SLOTS:
         });
 
         QCOMPARE(result.exitCode, 4);
-        QVERIFY2(result.err.contains(QStringLiteral("Неудачно!: Ошибка обновления!")),
-                 qPrintable(result.err.join(u'\n')));
+        // The box, and nothing else: no crash report, no leak report of a sanitizer build.
+        QCOMPARE(result.err, QStringList{QStringLiteral("Неудачно!: Ошибка обновления!")});
         QVERIFY(!result.out.isEmpty());
         QCOMPARE(result.out.last(), QStringLiteral("Ошибка: Cannot write %1: %2")
                                         .arg(QDir::toNativeSeparators(kit.extraction + targets[tooBig].name),
