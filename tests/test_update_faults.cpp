@@ -211,8 +211,8 @@ private Q_SLOTS:
             QVERIFY2(now == (i < tooBig ? targets[i].newData : targets[i].oldData),
                      qPrintable(targets[i].name));
         }
-        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("registry.reg")});
+        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden).join(u' '),
+                 QStringLiteral("registry.reg"));
     }
 
     // The registry file's folder is read-only for the updater: the update ends with its registry
@@ -286,8 +286,8 @@ private Q_SLOTS:
         QCOMPARE(newTargets(kit, targets), int(targets.size()));
         const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("registry.reg")});
+        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden).join(u' '),
+                 QStringLiteral("registry.reg"));
     }
 
     // Killed at any moment, the update leaves every file old or new and a registry file that parses
@@ -418,8 +418,12 @@ private Q_SLOTS:
         const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
         QCOMPARE(readBytes(kit.registryPath), states.last());
-        QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden),
-                 QStringList{QStringLiteral("registry.reg")});
+        // No temporary file and no lock is left beside the registry. A kill inside QLockFile's own
+        // removal of a dead owner's lock may leave one of its ".rmlock" companions, which holds up
+        // nothing (the final run went through) and which QLockFile clears when it next needs it.
+        QStringList left = QDir(kit.root).entryList(QDir::Files | QDir::Hidden);
+        left.removeIf([](const QString& name) { return name.endsWith(QStringLiteral(".rmlock")); });
+        QCOMPARE(left.join(u' '), QStringLiteral("registry.reg"));
     }
 };
 
