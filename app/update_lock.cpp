@@ -26,11 +26,9 @@ std::unique_ptr<QLockFile> lockUpdateOf(const QString& extractionFolder) {
     // it so, and then it goes once it is old enough to be sure.
     const QDeadlineTimer deadline(2 * abandonedLockGrace);
     while (!lock->tryLock(0)) {
-        const QFileInfo info(path);
-        if (lock->error() != QLockFile::LockFailedError || !info.isFile() || info.size() != 0 ||
-            deadline.hasExpired())
+        if (lock->error() != QLockFile::LockFailedError || !hasEmptyLock(path) || deadline.hasExpired())
             return nullptr;
-        if (!removeAbandonedLock(path))
+        if (!removeAbandonedLocks(path))
             QThread::msleep(50);
     }
     return lock;

@@ -11,6 +11,28 @@
 #include <unistd.h>
 #endif
 
+namespace {
+
+QString companionOf(const QString& lockPath) {
+    return lockPath + QStringLiteral(".rmlock");
+}
+
+bool isEmptyFile(const QString& path) {
+    const QFileInfo info(path);
+    return info.isFile() && info.size() == 0;
+}
+
+} // namespace
+
+bool removeAbandonedLocks(const QString& lockPath, std::chrono::milliseconds grace) {
+    const bool companion = removeAbandonedLock(companionOf(lockPath), grace);
+    return removeAbandonedLock(lockPath, grace) || companion;
+}
+
+bool hasEmptyLock(const QString& lockPath) {
+    return isEmptyFile(lockPath) || isEmptyFile(companionOf(lockPath));
+}
+
 #ifndef _WIN32
 
 bool removeAbandonedLock(const QString& lockPath, std::chrono::milliseconds grace) {

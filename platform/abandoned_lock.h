@@ -13,3 +13,9 @@ constexpr std::chrono::milliseconds abandonedLockGrace{1000};
 // Removes `lockPath` when it is an empty lock file older than `grace` that no live owner holds; true
 // when it did.
 bool removeAbandonedLock(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);
+
+// The same for a QLockFile's file and its companion "<file>.rmlock", which QLockFile makes while it
+// removes a stale lock: a process killed there leaves that one empty, and the stale lock stays.
+bool removeAbandonedLocks(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);
+// True when the lock file or its companion is empty: abandoned, or being made this moment.
+bool hasEmptyLock(const QString& lockPath);

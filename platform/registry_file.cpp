@@ -34,7 +34,7 @@ bool acquire(QLockFile& lock) {
     while (!lock.tryLock(100)) {
         if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
             return false;
-        removeAbandonedLock(lock.fileName());
+        removeAbandonedLocks(lock.fileName());
     }
     return true;
 }

@@ -266,7 +266,12 @@ private:
             }
             if (n == 0)
                 break;
-            file->write(buffer.data(), n);
+            try {
+                file->write(buffer.data(), n);
+            } catch (const Error&) {
+                zip_fclose(entry); // a full disk must not leak the item's reader
+                throw;
+            }
             slot.written += quint64(n);
         }
         const int closed = zip_fclose(entry);

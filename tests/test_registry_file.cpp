@@ -2,6 +2,7 @@
 #include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/registry_file.h"
+#include "support/lock_files.h"
 #include "support/registry_fixture.h"
 
 #include <QDateTime>
@@ -345,6 +346,23 @@ private Q_SLOTS:
         file.close();
         owner.unlock();
         QFile::remove(lockPath);
+    }
+
+    // A writer killed while it removed a dead writer's lock leaves QLockFile's companion file empty
+    // beside that lock; the next writer gets through and leaves neither.
+    void writeAfterAKilledLockRemoval() {
+        writeBytes(path(), regeditFile(kit));
+        const QString lockPath = path() + QStringLiteral(".lock");
+        // Younger than QLockFile's own stale time of 30 s.
+        QVERIFY(leaveLockFile(lockPath, lockOfAnEndedProcess(), 5));
+        QVERIFY(leaveLockFile(lockPath + QStringLiteral(".rmlock"), QByteArray(), 5));
+        RegistryFile(path()).writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                                         QStringLiteral("3.7"));
+        QCOMPARE(RegistryFile(path()).readString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                                                 QString()),
+                 QStringLiteral("3.7"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("registry.reg")});
     }
 
     // Two writers at once, each through its own object: every value of both arrives.

@@ -1,5 +1,6 @@
 #include "app/update_lock.h"
 #include "platform/error.h"
+#include "support/lock_files.h"
 #include "support/window_fixture.h"
 
 #include <QProgressBar>
@@ -279,25 +280,29 @@ private Q_SLOTS:
     }
 
     // An updater killed between making its lock file and writing itself into it leaves the file
-    // empty; that turns no later update away.
-    void emptyLockOfAKilledUpdater_data() {
+    // empty, and one killed while it removed a dead updater's lock leaves QLockFile's companion
+    // file empty beside that lock; neither turns a later update away.
+    void lockFilesOfAKilledUpdater_data() {
+        QTest::addColumn<bool>("deadOwner"); // the lock names an ended process, its companion is empty
         QTest::addColumn<int>("secondsAgo");
-        QTest::newRow("left a minute ago") << 60;
-        QTest::newRow("left just now") << 0;
+        QTest::newRow("empty, left a minute ago") << false << 60;
+        QTest::newRow("empty, left just now") << false << 0;
+        QTest::newRow("its removal killed") << true << 5; // QLockFile's own stale time is 30 s
     }
-    void emptyLockOfAKilledUpdater() {
+    void lockFilesOfAKilledUpdater() {
+        QFETCH(bool, deadOwner);
         QFETCH(int, secondsAgo);
         WindowFixture f;
         f.installKit();
         f.writeUpdateArchive(twoItems());
-        QFile left(updateLockPath(f.extraction));
-        QVERIFY(left.open(QIODevice::WriteOnly));
-        QVERIFY(left.setFileTime(QDateTime::currentDateTime().addSecs(-secondsAgo),
-                                 QFileDevice::FileModificationTime));
-        left.close();
+        const QString lock = updateLockPath(f.extraction);
+        QVERIFY(leaveLockFile(lock, deadOwner ? lockOfAnEndedProcess() : QByteArray(), secondsAgo));
+        if (deadOwner)
+            QVERIFY(leaveLockFile(lock + QStringLiteral(".rmlock"), QByteArray(), secondsAgo));
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
-        QVERIFY(!QFileInfo::exists(left.fileName()));
+        QVERIFY(!QFileInfo::exists(lock));
+        QVERIFY(!QFileInfo::exists(lock + QStringLiteral(".rmlock")));
     }
 };
 
