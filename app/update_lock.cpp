@@ -31,5 +31,6 @@ std::unique_ptr<QLockFile> lockUpdateOf(const QString& extractionFolder) {
         if (!removeAbandonedLocks(path))
             QThread::msleep(50);
     }
+    removeAbandonedCompanions(path);
     return lock;
 }

@@ -3,6 +3,9 @@
 #include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
+
+#include <algorithm>
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -13,8 +16,19 @@
 
 namespace {
 
-QString companionOf(const QString& lockPath) {
-    return lockPath + QStringLiteral(".rmlock");
+// QLockFile removes a dead owner's lock under a lock of its own, "<file>.rmlock", and a dead owner of
+// that one under "<file>.rmlock.rmlock", and so on; a kill at each level can leave one more file.
+// Longer chains than this take more kills at the exact same moments than an update ever sees.
+constexpr int companionDepth = 8;
+
+// The lock file and its companions, the deepest last. A companion may outlive the one below it (its
+// owner removed that one and was killed), so each is looked for.
+QStringList lockChain(const QString& lockPath) {
+    QStringList chain;
+    QString path = lockPath;
+    for (int depth = 0; depth <= companionDepth; ++depth, path += QStringLiteral(".rmlock"))
+        chain.append(path);
+    return chain;
 }
 
 bool isEmptyFile(const QString& path) {
@@ -25,12 +39,21 @@ bool isEmptyFile(const QString& path) {
 } // namespace
 
 bool removeAbandonedLocks(const QString& lockPath, std::chrono::milliseconds grace) {
-    const bool companion = removeAbandonedLock(companionOf(lockPath), grace);
-    return removeAbandonedLock(lockPath, grace) || companion;
+    // The deepest first: an empty companion holds up the removal of every lock above it.
+    const QStringList chain = lockChain(lockPath);
+    bool removed = false;
+    for (auto it = chain.crbegin(); it != chain.crend(); ++it)
+        removed = removeAbandonedLock(*it, grace) || removed;
+    return removed;
+}
+
+void removeAbandonedCompanions(const QString& lockPath) {
+    removeAbandonedLocks(lockPath + QStringLiteral(".rmlock"));
 }
 
 bool hasEmptyLock(const QString& lockPath) {
-    return isEmptyFile(lockPath) || isEmptyFile(companionOf(lockPath));
+    const QStringList chain = lockChain(lockPath);
+    return std::any_of(chain.cbegin(), chain.cend(), isEmptyFile);
 }
 
 #ifndef _WIN32

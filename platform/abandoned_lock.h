@@ -14,8 +14,13 @@ constexpr std::chrono::milliseconds abandonedLockGrace{1000};
 // when it did.
 bool removeAbandonedLock(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);
 
-// The same for a QLockFile's file and its companion "<file>.rmlock", which QLockFile makes while it
-// removes a stale lock: a process killed there leaves that one empty, and the stale lock stays.
+// The same for a QLockFile's file and its companions "<file>.rmlock", "<file>.rmlock.rmlock", ...,
+// which QLockFile makes while it removes a stale lock: a process killed there leaves one of them
+// empty, and every lock above it stays. True when any was removed.
 bool removeAbandonedLocks(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);
-// True when the lock file or its companion is empty: abandoned, or being made this moment.
+// For the holder of `lockPath`: removes the companions that killed processes left beside it; QLockFile
+// only needs them while it removes a dead owner's lock, so the holder's taking of the lock may have
+// gone past them.
+void removeAbandonedCompanions(const QString& lockPath);
+// True when the lock file or one of its companions is empty: abandoned, or being made this moment.
 bool hasEmptyLock(const QString& lockPath);

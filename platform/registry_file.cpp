@@ -36,6 +36,7 @@ bool acquire(QLockFile& lock) {
             return false;
         removeAbandonedLocks(lock.fileName());
     }
+    removeAbandonedCompanions(lock.fileName());
     return true;
 }
 

@@ -349,13 +349,29 @@ private Q_SLOTS:
     }
 
     // A writer killed while it removed a dead writer's lock leaves QLockFile's companion file empty
-    // beside that lock; the next writer gets through and leaves neither.
+    // beside that lock, and one killed while it removed a dead companion leaves a deeper one; the next
+    // writer gets through and leaves none of them.
+    void writeAfterAKilledLockRemoval_data() {
+        QTest::addColumn<int>("companions");
+        QTest::addColumn<bool>("gap");
+        QTest::newRow("an empty companion") << 1 << false;
+        QTest::newRow("a dead companion and an empty one") << 2 << false;
+        QTest::newRow("three levels deep") << 3 << false;
+        QTest::newRow("an empty companion above a removed one") << 2 << true;
+    }
     void writeAfterAKilledLockRemoval() {
+        QFETCH(int, companions);
+        QFETCH(bool, gap);
         writeBytes(path(), regeditFile(kit));
-        const QString lockPath = path() + QStringLiteral(".lock");
         // Younger than QLockFile's own stale time of 30 s.
+        QString lockPath = path() + QStringLiteral(".lock");
         QVERIFY(leaveLockFile(lockPath, lockOfAnEndedProcess(), 5));
-        QVERIFY(leaveLockFile(lockPath + QStringLiteral(".rmlock"), QByteArray(), 5));
+        for (int level = 1; level <= companions; ++level) {
+            lockPath += QStringLiteral(".rmlock");
+            if (gap && level < companions)
+                continue;
+            QVERIFY(leaveLockFile(lockPath, level == companions ? QByteArray() : lockOfAnEndedProcess(), 5));
+        }
         RegistryFile(path()).writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
                                          QStringLiteral("3.7"));
         QCOMPARE(RegistryFile(path()).readString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),

@@ -280,29 +280,32 @@ private Q_SLOTS:
     }
 
     // An updater killed between making its lock file and writing itself into it leaves the file
-    // empty, and one killed while it removed a dead updater's lock leaves QLockFile's companion
-    // file empty beside that lock; neither turns a later update away.
+    // empty, and one killed while it removed a dead updater's lock (or a dead companion of that lock)
+    // leaves one of QLockFile's companion files empty; none of them turns a later update away.
     void lockFilesOfAKilledUpdater_data() {
-        QTest::addColumn<bool>("deadOwner"); // the lock names an ended process, its companion is empty
+        QTest::addColumn<int>("deadLevels"); // locks naming an ended process below the empty one
         QTest::addColumn<int>("secondsAgo");
-        QTest::newRow("empty, left a minute ago") << false << 60;
-        QTest::newRow("empty, left just now") << false << 0;
-        QTest::newRow("its removal killed") << true << 5; // QLockFile's own stale time is 30 s
+        QTest::newRow("empty, left a minute ago") << 0 << 60;
+        QTest::newRow("empty, left just now") << 0 << 0;
+        QTest::newRow("its removal killed") << 1 << 5; // QLockFile's own stale time is 30 s
+        QTest::newRow("the removal of its companion killed") << 2 << 5;
     }
     void lockFilesOfAKilledUpdater() {
-        QFETCH(bool, deadOwner);
+        QFETCH(int, deadLevels);
         QFETCH(int, secondsAgo);
         WindowFixture f;
         f.installKit();
         f.writeUpdateArchive(twoItems());
-        const QString lock = updateLockPath(f.extraction);
-        QVERIFY(leaveLockFile(lock, deadOwner ? lockOfAnEndedProcess() : QByteArray(), secondsAgo));
-        if (deadOwner)
-            QVERIFY(leaveLockFile(lock + QStringLiteral(".rmlock"), QByteArray(), secondsAgo));
+        QStringList chain{updateLockPath(f.extraction)};
+        for (int level = 0; level < deadLevels; ++level)
+            chain.append(chain.last() + QStringLiteral(".rmlock"));
+        for (const QString& lock : chain)
+            QVERIFY(leaveLockFile(lock, lock == chain.last() ? QByteArray() : lockOfAnEndedProcess(),
+                                  secondsAgo));
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
-        QVERIFY(!QFileInfo::exists(lock));
-        QVERIFY(!QFileInfo::exists(lock + QStringLiteral(".rmlock")));
+        for (const QString& lock : chain)
+            QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
     }
 };
 

@@ -413,7 +413,11 @@ private Q_SLOTS:
             qInfo("killed during %s: %d of %d", qPrintable(it.key()), it.value(), round);
 
         const UpdaterRun final = runUpdater(kit);
-        QCOMPARE(final.exitCode, 0);
+        QVERIFY2(final.exitCode == 0,
+                 qPrintable(QStringLiteral("the run after the kills ended with %1, leaving %2:\n%3")
+                                .arg(final.exitCode)
+                                .arg(QDir(kit.root).entryList(QDir::Files | QDir::Hidden).join(u' '),
+                                     final.out.join(u'\n'))));
         QCOMPARE(newTargets(kit, targets), int(targets.size()));
         const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
         QVERIFY2(problem.isEmpty(), qPrintable(problem));
