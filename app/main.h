@@ -218,7 +218,7 @@ private:
     // The twelve address tables through CopyTable: false when a failure escaped one of them.
     bool CopyAdressTables();
 
-    // What a fixed column step writes and runs; an empty line is one it does not write.
+    // What a column step writes and runs; an empty line is one it does not write.
     struct ColumnStep {
         struct Statement {
             QString sql;

@@ -1,10 +1,10 @@
 #include "app/main.h"
+#include "db/database_files.h"
 #include "platform/dialogs.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
 #include "app/update_lock.h"
-#include <QDir>
 
 #include <memory>
 
@@ -25,7 +25,7 @@ void TfmMain::Button3Click(QObject*) {
 
     const QString databasePath =
         mainBasePath.isEmpty()
-            ? installation + QDir::toNativeSeparators(QStringLiteral("base/MainBase.accdb"))
+            ? db::files::pathIn(installation, {db::files::companionBaseFolder, db::files::mainBase})
             : mainBasePath;
     const auto stop = [this](const QString& text, const QString& caption) {
         m_seams.dialogs->messageBox(text, caption);

@@ -4,7 +4,6 @@
 #include "app/main.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
-#include "db/statements.h"
 #include "db/tables.h"
 #include "platform/data_access_error.h"
 #include "platform/dialogs.h"
@@ -91,8 +90,8 @@ void TfmMain::TransferAdress() {
     const QString vusModule = folderOf("VUSBase");
     const QString adModule = folderOf("SchoolBase");
     const QString dopModule = folderOf("VUS_dop");
-    const QString otherBase =
-        db::files::pathIn(folderOf("vus_bistral"), {db::files::otherBaseFolder}) + paths::separator();
+    // The installation folder is read once more for its OtherBase folder: the reads keep their order.
+    const QString otherBase = db::files::pathIn(folderOf("vus_bistral"), {db::files::otherBaseFolder});
     const QString mainAdress =
         db::files::pathIn(installation, {db::files::otherBaseFolder, db::files::adressBase});
     const QString spare =
@@ -102,7 +101,7 @@ void TfmMain::TransferAdress() {
         return;
     if (QFileInfo(otherBase).isDir() && paths::fileExists(spare)) {
         // Never over a file of that name; a failed copy shows in the connect below.
-        QFile::copy(spare, otherBase + db::files::adressBase);
+        QFile::copy(spare, otherBase + paths::separator() + db::files::adressBase);
     } else {
         AddToLog(QStringLiteral("Ошибка копирования файла базы адресов!"));
         return;

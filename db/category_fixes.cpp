@@ -2,8 +2,8 @@
 // retraining courses of specialty 845.
 
 #include "app/main.h"
-#include "db/statements.h"
 #include "db/tables.h"
+#include "platform/sql_tokenizer.h"
 
 namespace {
 
@@ -47,11 +47,11 @@ void TfmMain::FillNewCategory_tc() {
                 ADOQuery1,
                 QStringLiteral("INSERT INTO category_tc (category_tc_name,category_tc_description, "
                                "category_tc_gibdd)   VALUES (") +
-                    db::quoted(db::categories::vus845BtoD) + QStringLiteral(", ") +
-                    db::quoted(QStringLiteral("Профессиональная подготовка военных водителей транспортных "
+                    quotedText(db::categories::vus845BtoD) + QStringLiteral(", ") +
+                    quotedText(QStringLiteral("Профессиональная подготовка военных водителей транспортных "
                                               "средств - переподготовка с категории «B» на категорию «D»")) +
                     QStringLiteral(", ") +
-                    db::quoted(QStringLiteral("Переподготовка с категории «B» на категорию «D»")) + u')');
+                    quotedText(QStringLiteral("Переподготовка с категории «B» на категорию «D»")) + u')');
         AddToLog(QStringLiteral("Успешно..."));
     } catch (const std::exception&) {
         AddToLog(categoryFailure);

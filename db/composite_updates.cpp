@@ -37,8 +37,7 @@ void TfmMain::UpdateBase() {
         }
     }
     // Not opened here: the first probe opens it.
-    ADOConnection1.setConnectionString(db::connectionStringStart + path + db::persistSecurityInfo +
-                                       QStringLiteral("Jet OLEDB:Database Password=Wm4tRz8QbLx2NcVe;"));
+    ADOConnection1.setConnectionString(db::connectionString(path, db::mainDatabasePassword));
 
     for (const QString& column : {db::diploma::diploma_theory_num, db::diploma::diploma_pract_num}) {
         AppendToLog(QStringLiteral("Работа с базой данных..."));

@@ -7,18 +7,17 @@
 namespace db {
 
 inline const QString provider = QStringLiteral("Microsoft.ACE.OLEDB.12.0");
-inline const QString connectionStringStart = QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=");
-inline const QString persistSecurityInfo = QStringLiteral(";Persist Security Info=False;");
-inline const QString passwordPart = QStringLiteral("Jet OLEDB:Database Password=");
 
 // "Provider=...;Data Source=<path>;Persist Security Info=False;"
 inline QString connectionStringWithoutPassword(const QString& path) {
-    return connectionStringStart + path + persistSecurityInfo;
+    return QStringLiteral("Provider=") + provider + QStringLiteral(";Data Source=") + path +
+           QStringLiteral(";Persist Security Info=False;");
 }
 
 // The same followed by "Jet OLEDB:Database Password=<password>;" (an empty password included).
 inline QString connectionString(const QString& path, const QString& password) {
-    return connectionStringWithoutPassword(path) + passwordPart + password + u';';
+    return connectionStringWithoutPassword(path) + QStringLiteral("Jet OLEDB:Database Password=") + password +
+           u';';
 }
 
 } // namespace db

@@ -4,8 +4,8 @@
 
 #include "app/main.h"
 #include "db/database_files.h"
-#include "db/statements.h"
 #include "db/tables.h"
+#include "platform/sql_tokenizer.h"
 
 #include <QList>
 #include <QStringList>
@@ -77,7 +77,7 @@ void TfmMain::Update_vus_845() {
         // The course's category in the target. Without it the plan rows would belong to no
         // category: nothing of the plan is imported.
         openSql(ADOQuery1, QStringLiteral(" Select *  from category_tc where (category_tc_name =") +
-                               db::quoted(course) + QStringLiteral(")"));
+                               quotedText(course) + QStringLiteral(")"));
         if (ADOQuery1.RecordCount() == 0) {
             AddToLog(copyFailed);
             return;
@@ -90,7 +90,7 @@ void TfmMain::Update_vus_845() {
             openSql(
                 ADOQuery2,
                 QStringLiteral(" Select *  from edu_plan, category_tc, teach_obj where (category_tc_name =") +
-                    db::quoted(course) + QStringLiteral(")") +
+                    quotedText(course) + QStringLiteral(")") +
                     QStringLiteral(" and (edu_plan.teach_obj_id = teach_obj.teach_obj_id)") +
                     QStringLiteral(" and (edu_plan.category_tc_id = category_tc.category_tc_id);"));
             ADOTable1.setTableName(db::edu_plan::name);

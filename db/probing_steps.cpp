@@ -2,7 +2,6 @@
 // first and changes the database only when the probe fails.
 
 #include "app/main.h"
-#include "db/statements.h"
 #include "platform/dialogs.h"
 
 namespace {
@@ -13,26 +12,20 @@ const QString attention = QStringLiteral("Внимание");
 } // namespace
 
 bool TfmMain::AddColumn(const QString& table_name, const QString& col_name, const QString& col_type) {
-    AddToLog(QStringLiteral("Таблица ") + table_name + QStringLiteral(", поле ") + col_name +
-             QStringLiteral("... "));
-    const bool present = probe(col_name, table_name);
-    if (present)
-        AddToLog(QStringLiteral("обновление поля не требуется..."));
-    if (!present) {
-        try {
-            execSql(ADOQuery1, QStringLiteral(" ALTER TABLE ") + table_name + QStringLiteral(" ADD COLUMN ") +
-                                   QStringLiteral("[") + col_name + QStringLiteral("] ") + col_type + u';');
-        } catch (const std::exception&) {
-            AppendToLog(QStringLiteral("Обновление таблицы ") + table_name +
-                        QStringLiteral(" не корректно!"));
-            m_seams.dialogs->messageBox(updateNotCorrect, attention);
-            return false;
-        }
-        AddToLog(QStringLiteral("успешно..."));
-        return true;
-    }
-    AddToLog(QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не требуется..."));
-    return true;
+    return runColumnStep({
+        QStringLiteral("Таблица ") + table_name + QStringLiteral(", поле ") + col_name +
+            QStringLiteral("... "),
+        col_name,
+        table_name,
+        QStringLiteral("обновление поля не требуется..."),
+        QString(),
+        {{QStringLiteral(" ALTER TABLE ") + table_name + QStringLiteral(" ADD COLUMN [") + col_name +
+          QStringLiteral("] ") + col_type + u';'}},
+        QStringLiteral("успешно..."),
+        QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не корректно!"),
+        true,
+        QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не требуется..."),
+    });
 }
 
 bool TfmMain::CreateNewTable(const QString& table_name, const QString& col_name,
@@ -56,7 +49,7 @@ bool TfmMain::CreateNewTable(const QString& table_name, const QString& col_name,
     }
 }
 
-// The course the four fixed steps share; a line left empty is one the step does not write.
+// The course the column steps share; a line left empty is one the step does not write.
 bool TfmMain::runColumnStep(const ColumnStep& step) {
     AddToLog(step.opening);
     const bool present = probe(step.probeColumn, step.probeTable);

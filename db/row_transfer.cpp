@@ -3,7 +3,6 @@
 // row-by-row overwrite (CopySchoolMainBase).
 
 #include "app/main.h"
-#include "db/statements.h"
 #include "db/tables.h"
 #include "platform/db_field.h"
 

@@ -1,14 +1,7 @@
-// The one way the database steps hand a statement to a query, probe for a column and quote a value.
-
-#include "db/statements.h"
+// The one way the database steps hand a statement to a query and probe for a column; values are
+// quoted with quotedText.
 
 #include "app/main.h"
-
-QString db::quoted(const QString& value) {
-    QString text = value;
-    text.replace(u'\'', QStringLiteral("''"));
-    return u'\'' + text + u'\'';
-}
 
 void TfmMain::openSql(DbQuery& query, const QString& sql) {
     query.SQL.Clear();

@@ -1,8 +1,8 @@
 // Steps that add a whole table unless it is there: the driving schedule and the payment documents.
 
 #include "app/main.h"
-#include "db/statements.h"
 #include "db/tables.h"
+#include "platform/sql_tokenizer.h"
 
 bool TfmMain::CreateTableGrafikVojdenija() {
     AppendToLog(QStringLiteral("Проверка существования таблицы \"График вождения\"... "));
@@ -40,7 +40,7 @@ bool TfmMain::CreateTableSpravka() {
                                "VARCHAR(255), spravka_text VARCHAR(255), spravka_sokr VARCHAR(255));"));
         for (const QString& type : db::spravka::seedTypes)
             execSql(ADOQuery1, QStringLiteral("INSERT INTO spravka (spravka_type,spravka_text)   VALUES (") +
-                                   db::quoted(type) + u',' + db::quoted(db::spravka::seedText) + u')');
+                                   quotedText(type) + u',' + quotedText(db::spravka::seedText) + u')');
         AddToLog(QStringLiteral("статус - ок "));
         return true;
     } catch (const std::exception&) {

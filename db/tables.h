@@ -17,9 +17,6 @@ namespace db {
 namespace student {
 inline const QString name = QStringLiteral("student");
 inline const QString gibdd_id = QStringLiteral("gibdd_id");
-inline const QString student_del_date = QStringLiteral("student_del_date");
-inline const QString student_doc_kod = QStringLiteral("student_doc_kod");
-inline const QString student_live_stroenie = QStringLiteral("student_live_stroenie");
 } // namespace student
 
 // Each INTEGER, added by UpdateBase when missing.
@@ -33,54 +30,18 @@ inline const QString diploma_pract_num = QStringLiteral("diploma_pract_num");
 // all INTEGER, in this order.
 namespace gibdd {
 inline const QString name = QStringLiteral("gibdd");
-inline const QString gibdd_id = QStringLiteral("gibdd_id");
-inline const QString student_id = QStringLiteral("student_id");
-inline const QString prichina_zameny_id = QStringLiteral("prichina_zameny_id");
-inline const QString prepod_id = QStringLiteral("prepod_id");
-inline const QString Instruktor_id = QStringLiteral("Instruktor_id");
-inline const QString theory_num = QStringLiteral("theory_num");
-inline const QString square_num = QStringLiteral("square_num");
-inline const QString city_num = QStringLiteral("city_num");
 } // namespace gibdd
-
-// check_1 to check_8, eight bit columns added together (AddColumnGrafikHours), then check_1 set true.
-namespace grafik_hours {
-inline const QString name = QStringLiteral("grafik_hours");
-inline const QStringList checks = {QStringLiteral("check_1"), QStringLiteral("check_2"),
-                                   QStringLiteral("check_3"), QStringLiteral("check_4"),
-                                   QStringLiteral("check_5"), QStringLiteral("check_6"),
-                                   QStringLiteral("check_7"), QStringLiteral("check_8")};
-} // namespace grafik_hours
-
-// grafik_hours_id INTEGER (AddColumnGruppa), then -1 (none) in every row.
-namespace gruppa {
-inline const QString name = QStringLiteral("gruppa");
-inline const QString grafik_hours_id = QStringLiteral("grafik_hours_id");
-inline constexpr int noGrafikHours = -1;
-} // namespace gruppa
 
 // The driving schedule (CreateTableGrafikVojdenija): id AUTOINCREMENT primary key, student_id
 // integer, zan_date DATETIME, SmenaNum INTEGER, instruktor_id INTEGER, vypolneno BIT, teach_obj_id
 // INTEGER, in this order.
 namespace GrafikVojdenija {
 inline const QString name = QStringLiteral("GrafikVojdenija");
-inline const QString id = QStringLiteral("id");
-inline const QString student_id = QStringLiteral("student_id");
-inline const QString zan_date = QStringLiteral("zan_date");
-inline const QString SmenaNum = QStringLiteral("SmenaNum");
-inline const QString instruktor_id = QStringLiteral("instruktor_id");
-inline const QString vypolneno = QStringLiteral("vypolneno");
-inline const QString teach_obj_id = QStringLiteral("teach_obj_id");
 } // namespace GrafikVojdenija
 
 // Payment document kinds (CreateTableSpravka): spravka_id AUTOINCREMENT primary key, then three
 // VARCHAR(255). Seeded with three kinds, each with the same text and no spravka_sokr.
 namespace spravka {
-inline const QString name = QStringLiteral("spravka");
-inline const QString spravka_id = QStringLiteral("spravka_id");
-inline const QString spravka_type = QStringLiteral("spravka_type");
-inline const QString spravka_text = QStringLiteral("spravka_text");
-inline const QString spravka_sokr = QStringLiteral("spravka_sokr");
 inline const QStringList seedTypes = {QStringLiteral("kvitancia"), QStringLiteral("prihodnokassoviy"),
                                       QStringLiteral("platejka")};
 inline const QString seedText = QStringLiteral("Оплата за обучение в автошколе");
@@ -99,16 +60,11 @@ inline const QString teach_drive = QStringLiteral("teach_drive");
 inline const QString teach_crypt = QStringLiteral("teach_crypt");
 inline const QString subjectKey =
     QStringLiteral("teach_obj_name;teach_obj_cycle;teach_obj_sokr"); // Locate keys
-inline const QString drivingPrefix = QStringLiteral("Вождение");
 } // namespace teach_obj
 
 // Training categories, one per military specialty; all existing columns.
 namespace category_tc {
-inline const QString name = QStringLiteral("category_tc");
 inline const QString category_tc_id = QStringLiteral("category_tc_id");
-inline const QString category_tc_name = QStringLiteral("category_tc_name");
-inline const QString category_tc_description = QStringLiteral("category_tc_description");
-inline const QString category_tc_gibdd = QStringLiteral("category_tc_gibdd"); // the licence category
 } // namespace category_tc
 
 // Curriculum hours per category and subject; all existing integers.
@@ -141,7 +97,6 @@ inline const QString flagSuffix = QStringLiteral("_ad");
 
 // In the SOATO source database: soato_id (integer), soato_name (text).
 namespace soato {
-inline const QString name = QStringLiteral("soato");
 inline const QString soato_id = QStringLiteral("soato_id");
 inline const QString soato_name = QStringLiteral("soato_name");
 } // namespace soato

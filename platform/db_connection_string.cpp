@@ -54,8 +54,6 @@ DbConnectionString DbConnectionString::parse(const QString& text) {
             result.dataSource = value;
         else if (key.compare(u"Jet OLEDB:Database Password", Qt::CaseInsensitive) == 0)
             result.password = value;
-        else if (key.compare(u"Persist Security Info", Qt::CaseInsensitive) == 0)
-            result.persistSecurityInfo = value.compare(u"True", Qt::CaseInsensitive) == 0;
     }
     return result;
 }

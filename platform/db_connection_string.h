@@ -10,7 +10,6 @@ struct DbConnectionString {
     QString provider;
     QString dataSource;
     QString password; // empty also when the part is missing
-    bool persistSecurityInfo = false;
 
     // Raises DataAccessError for a text that is no list of key=value parts.
     static DbConnectionString parse(const QString& text);

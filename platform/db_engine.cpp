@@ -144,9 +144,6 @@ void SqliteStatement::bind(int index, const QVariant& value) {
         rc = sqlite3_bind_null(m_statement, index);
     } else {
         switch (value.typeId()) {
-        case QMetaType::Bool:
-            rc = sqlite3_bind_int64(m_statement, index, value.toBool() ? -1 : 0);
-            break;
         case QMetaType::Int:
         case QMetaType::UInt:
         case QMetaType::LongLong:
@@ -159,7 +156,6 @@ void SqliteStatement::bind(int index, const QVariant& value) {
             rc = sqlite3_bind_int64(m_statement, index, value.toLongLong());
             break;
         case QMetaType::Double:
-        case QMetaType::Float:
             rc = sqlite3_bind_double(m_statement, index, value.toDouble());
             break;
         case QMetaType::QByteArray: {
@@ -168,17 +164,6 @@ void SqliteStatement::bind(int index, const QVariant& value) {
                                      SQLITE_TRANSIENT);
             break;
         }
-        case QMetaType::QDateTime:
-            rc = sqlite3_bind_text(
-                m_statement, index,
-                value.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8().constData(), -1,
-                SQLITE_TRANSIENT);
-            break;
-        case QMetaType::QDate:
-            rc = sqlite3_bind_text(m_statement, index,
-                                   value.toDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8().constData(),
-                                   -1, SQLITE_TRANSIENT);
-            break;
         default: {
             const QByteArray text = value.toString().toUtf8();
             rc = sqlite3_bind_text64(m_statement, index, text.constData(), sqlite3_uint64(text.size()),
@@ -253,7 +238,7 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const 
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<SqliteDatabase> database(new SqliteDatabase(db, path));
+    std::unique_ptr<SqliteDatabase> database(new SqliteDatabase(db));
     if (rc != SQLITE_OK)
         throw dataAccessError(
             QStringLiteral("The database '%1' cannot be opened: %2.").arg(path, message(db)));
@@ -296,9 +281,8 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const 
     return database;
 }
 
-SqliteDatabase::SqliteDatabase(sqlite3* db, QString path)
-    : m_db(db)
-    , m_path(std::move(path)) {}
+SqliteDatabase::SqliteDatabase(sqlite3* db)
+    : m_db(db) {}
 
 // A posted row must not cost a disk sync: write-ahead logging with synchronous=NORMAL commits without
 // one and still keeps the file consistent after a crash, and readers of other programs never wait

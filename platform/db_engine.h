@@ -28,7 +28,9 @@ public:
     explicit operator bool() const { return m_statement != nullptr; }
     sqlite3_stmt* handle() const { return m_statement; }
 
-    void bind(int index, const QVariant& value); // index from 1
+    // Index from 1. Values come as the stored-value conversion gives them: an integer, a double,
+    // bytes, Null, or text (anything else is bound as its text).
+    void bind(int index, const QVariant& value);
     // Steps once: true on a row, false when done. A refusal resets the statement and raises
     // DataAccessError.
     bool next();
@@ -53,7 +55,6 @@ public:
     SqliteDatabase& operator=(const SqliteDatabase&) = delete;
 
     sqlite3* handle() const { return m_db; }
-    const QString& path() const { return m_path; }
 
     SqliteStatement prepare(const QString& sql);
     void execute(const QString& sql); // one statement, rows ignored
@@ -73,11 +74,10 @@ public:
     void raiseDeferredFailure();
 
 private:
-    SqliteDatabase(sqlite3* db, QString path);
+    explicit SqliteDatabase(sqlite3* db);
     void prepareJournal();
 
     sqlite3* m_db = nullptr;
-    QString m_path;
     QString m_journalToRestore;
     int m_batchRows = 0;
     QElapsedTimer m_batchAge;

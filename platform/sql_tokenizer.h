@@ -40,7 +40,8 @@ QList<SqlToken> tokenizeSql(const QString& sql, SqlQuoting quoting);
 QString identifierOf(const SqlToken& token);
 // A name quoted for SQLite, safe whatever it holds.
 QString quotedName(const QString& name);
-// A text quoted as an SQL string literal.
+// A text quoted as an SQL string literal: in single quotes, every single quote inside doubled (the
+// same in the Access dialect and in SQLite).
 QString quotedText(const QString& text);
 // The tokens' texts put together again.
 QString joinTokens(const QList<SqlToken>& tokens);
