@@ -206,24 +206,6 @@ void AtomicFile::commit(bool durable) {
         flushFolder(folderOf(m_target));
 }
 
-void AtomicFile::flushTogether(const std::vector<AtomicFile*>& files) {
-#ifdef __linux__
-    // One flush of each file system instead of one per file.
-    std::set<dev_t> done;
-    for (AtomicFile* file : files) {
-        struct stat st {};
-        if (::fstat(file->m->fd, &st) != 0)
-            fail(file->m_target, systemError(errno));
-        if (done.insert(st.st_dev).second && ::syncfs(file->m->fd) != 0)
-            fail(file->m_target, systemError(errno));
-        file->m->flushed = true;
-    }
-#else
-    for (AtomicFile* file : files)
-        file->flush();
-#endif
-}
-
 void AtomicFile::flushFolder(const QString& folder) {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
@@ -275,8 +257,6 @@ void AtomicFile::setMode(QFileDevice::Permissions mode, bool replaceMode) {
     m->readOnly = replaceMode && !mode.testFlag(QFileDevice::WriteOwner);
 }
 
-void AtomicFile::applyMode() {}
-
 void AtomicFile::setModificationTime(qint64 secondsSinceEpoch) {
     m->file.flush();
     m->file.setFileTime(QDateTime::fromSecsSinceEpoch(secondsSinceEpoch), QFileDevice::FileModificationTime);
@@ -305,11 +285,24 @@ void AtomicFile::commit(bool durable) {
         SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);
 }
 
-void AtomicFile::flushTogether(const std::vector<AtomicFile*>& files) {
-    for (AtomicFile* file : files)
-        file->flush();
-}
-
 void AtomicFile::flushFolder(const QString&) {}
 
 #endif
+
+void AtomicFile::flushTogether(const std::vector<AtomicFile*>& files) {
+#ifdef __linux__
+    // One flush of each file system instead of one per file.
+    std::set<dev_t> done;
+    for (AtomicFile* file : files) {
+        struct stat st {};
+        if (::fstat(file->m->fd, &st) != 0)
+            fail(file->m_target, systemError(errno));
+        if (done.insert(st.st_dev).second && ::syncfs(file->m->fd) != 0)
+            fail(file->m_target, systemError(errno));
+        file->m->flushed = true;
+    }
+#else
+    for (AtomicFile* file : files)
+        file->flush();
+#endif
+}

@@ -50,7 +50,9 @@ public:
 
 private:
     struct Impl;
+#ifndef _WIN32
     void applyMode();
+#endif
     QString temporaryFolder() const;
     QString m_target;
     QString m_temporaryFolder;

@@ -164,13 +164,14 @@ public:
         , m_password(password)
         , m_baseDir(baseDir)
         , m_items(items)
-        , m_slots(size_t(items.size())) {}
+        , m_slots(size_t(items.size()))
+        , m_umask(processUmask()) {}
 
     ~Extraction() { stop(); }
 
     void start() {
         const int wanted = std::max(1, QThread::idealThreadCount());
-        const int count = std::min<int>(wanted, int(std::max<qsizetype>(1, m_items.size())));
+        const int count = int(std::min<qsizetype>(wanted, m_items.size()));
         for (int i = 0; i < count; ++i)
             m_workers.emplace_back([this] { work(); });
     }
@@ -280,10 +281,10 @@ private:
 
         if (item.unixMode >= 0) {
             // As stored, less what the user's umask withholds from new files.
-            file->setMode(permissionsOf(item.unixMode & ~processUmask()), true);
+            file->setMode(permissionsOf(item.unixMode & ~m_umask), true);
         } else {
             // A DOS item: read-only, or writable as the system makes new files.
-            const int base = 0666 & ~processUmask();
+            const int base = 0666 & ~m_umask;
             const bool readOnly = item.dosAttributes & dosReadOnly;
             file->setMode(permissionsOf(readOnly ? base & ~0222 : base), readOnly);
         }
@@ -297,6 +298,9 @@ private:
     const QString m_baseDir;
     const QList<ZipArchive::Item> m_items;
     std::vector<Slot> m_slots;
+    // Read before any worker runs: reading the umask sets it for a moment, and a folder or file a
+    // worker made in that moment would get the wrong permissions.
+    const int m_umask;
     std::vector<std::thread> m_workers;
     std::atomic<size_t> m_next{0};
     std::atomic<bool> m_stop{false};
@@ -440,6 +444,4 @@ void ZipArchive::ExtractFiles(const QString& mask, quint32 attributeFilter) {
     }
     extraction.stop();
     commitAll(finished, m_flushBuffers);
-    if (admitted.isEmpty())
-        overall(total);
 }

@@ -49,8 +49,6 @@ public:
     void ExtractFiles(const QString& mask, quint32 attributeFilter);
     void CloseArchive();
 
-    bool isOpen() const { return m_zip != nullptr; }
-
     struct Item {
         quint64 index = 0;
         QString storedName;   // decoded: OEM code page, or UTF-8 when flagged
@@ -61,7 +59,6 @@ public:
         quint32 dosAttributes = 0;
         int unixMode = -1; // permission bits when the item was made on Unix
     };
-    const QList<Item>& items() const { return m_items; }
 
 private:
     QString m_fileName;
