@@ -6,7 +6,6 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
-#include <QThread>
 
 QString updateLockPath(const QString& extractionFolder) {
     QString lockFolder = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -24,13 +23,7 @@ std::unique_ptr<QLockFile> lockUpdateOf(const QString& extractionFolder) {
     lock->setStaleLockTime(0);
     // An empty lock file names no process: a live updater fills it in at once, a killed one leaves
     // it so, and then it goes once it is old enough to be sure.
-    const QDeadlineTimer deadline(2 * abandonedLockGrace);
-    while (!lock->tryLock(0)) {
-        if (lock->error() != QLockFile::LockFailedError || !hasEmptyLock(path) || deadline.hasExpired())
-            return nullptr;
-        if (!removeAbandonedLocks(path))
-            QThread::msleep(50);
-    }
-    removeAbandonedCompanions(path);
+    if (!lockPastAbandoned(*lock, QDeadlineTimer(2 * abandonedLockGrace), LiveOwner::Refused))
+        return nullptr;
     return lock;
 }

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QThread>
 
 #include <algorithm>
 
@@ -36,24 +37,36 @@ bool isEmptyFile(const QString& path) {
     return info.isFile() && info.size() == 0;
 }
 
-} // namespace
-
-bool removeAbandonedLocks(const QString& lockPath, std::chrono::milliseconds grace) {
-    // The deepest first: an empty companion holds up the removal of every lock above it.
+// The lock file and its companions that are abandoned, the deepest first: an empty companion holds
+// up the removal of every lock above it. True when any was removed.
+bool removeAbandonedLocks(const QString& lockPath) {
     const QStringList chain = lockChain(lockPath);
     bool removed = false;
     for (auto it = chain.crbegin(); it != chain.crend(); ++it)
-        removed = removeAbandonedLock(*it, grace) || removed;
+        removed = removeAbandonedLock(*it) || removed;
     return removed;
 }
 
-void removeAbandonedCompanions(const QString& lockPath) {
-    removeAbandonedLocks(lockPath + QStringLiteral(".rmlock"));
-}
-
+// True when the lock file or one of its companions is empty: abandoned, or being made this moment.
 bool hasEmptyLock(const QString& lockPath) {
     const QStringList chain = lockChain(lockPath);
     return std::any_of(chain.cbegin(), chain.cend(), isEmptyFile);
+}
+
+} // namespace
+
+bool lockPastAbandoned(QLockFile& lock, QDeadlineTimer deadline, LiveOwner liveOwner) {
+    const QString path = lock.fileName();
+    while (!lock.tryLock(0)) {
+        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
+            return false;
+        if (liveOwner == LiveOwner::Refused && !hasEmptyLock(path))
+            return false;
+        if (!removeAbandonedLocks(path))
+            QThread::msleep(50);
+    }
+    removeAbandonedLocks(path + QStringLiteral(".rmlock"));
+    return true;
 }
 
 #ifndef _WIN32

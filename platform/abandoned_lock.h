@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QDeadlineTimer>
+#include <QLockFile>
 #include <QString>
 
 #include <chrono>
@@ -14,13 +16,11 @@ constexpr std::chrono::milliseconds abandonedLockGrace{1000};
 // when it did.
 bool removeAbandonedLock(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);
 
-// The same for a QLockFile's file and its companions "<file>.rmlock", "<file>.rmlock.rmlock", ...,
-// which QLockFile makes while it removes a stale lock: a process killed there leaves one of them
-// empty, and every lock above it stays. True when any was removed.
-bool removeAbandonedLocks(const QString& lockPath, std::chrono::milliseconds grace = abandonedLockGrace);
-// For the holder of `lockPath`: removes the companions that killed processes left beside it; QLockFile
-// only needs them while it removes a dead owner's lock, so the holder's taking of the lock may have
-// gone past them.
-void removeAbandonedCompanions(const QString& lockPath);
-// True when the lock file or one of its companions is empty: abandoned, or being made this moment.
-bool hasEmptyLock(const QString& lockPath);
+// Takes `lock`. On the way it removes the lock files that killed processes left: its own file, or
+// one of the companions "<file>.rmlock", "<file>.rmlock.rmlock", ... that QLockFile makes while it
+// removes a stale lock (a process killed there leaves one of them empty, and every lock above it
+// stays). Once it holds the lock it clears the abandoned companions its taking went past. A lock held
+// by a live process is waited for until `deadline` when the owner is `Waited`, refused at once when
+// it is `Refused`; false when the lock was not taken.
+enum class LiveOwner { Waited, Refused };
+bool lockPastAbandoned(QLockFile& lock, QDeadlineTimer deadline, LiveOwner liveOwner);

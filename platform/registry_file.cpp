@@ -28,18 +28,6 @@ std::optional<QByteArray> readFile(const QString& path) {
     return file.readAll();
 }
 
-// Waits for another writer; a lock file that a killed writer left empty is removed on the way.
-bool acquire(QLockFile& lock) {
-    const QDeadlineTimer deadline(lockTimeoutMs);
-    while (!lock.tryLock(100)) {
-        if (lock.error() != QLockFile::LockFailedError || deadline.hasExpired())
-            return false;
-        removeAbandonedLocks(lock.fileName());
-    }
-    removeAbandonedCompanions(lock.fileName());
-    return true;
-}
-
 regfile::Document load(const QString& path) {
     const std::optional<QByteArray> bytes = readFile(path);
     return bytes ? regfile::parse(*bytes, path) : regfile::Document{};
@@ -71,7 +59,7 @@ void RegistryFile::writeString(const QString& section, const QString& name, cons
     }
 
     QLockFile lock(m_path + QStringLiteral(".lock"));
-    if (!acquire(lock))
+    if (!lockPastAbandoned(lock, QDeadlineTimer(lockTimeoutMs), LiveOwner::Waited))
         refuse();
 
     // Every writer holds the lock, so a temporary file of ours is a killed writer's.
