@@ -1,15 +1,13 @@
 // The extraction benchmark's tool.
 //
 //   bench_extraction prepare <folder>      a deterministic update archive (2,000 files, about 280 MB,
-//                                          half Cyrillic text, half incompressible, 20 folders) and a
-//                                          kit template beside it
+//                                          half Cyrillic text, half incompressible, 20 folders)
 //   bench_extraction extract <archive> <folder> [--no-flush]
 //                                          extracts through the archive layer alone, to show what the
 //                                          flush before the renames costs
 
 #include "app/update_archive.h"
 #include "demo/kit_archive.h"
-#include "platform/registry_file.h"
 #include "platform/zip_archive.h"
 
 #include <QCoreApplication>

@@ -3,13 +3,12 @@
 //
 //   bench_data_access [rows]      (default 100000)
 
-#include "platform/db_connection.h"
-#include "platform/db_query.h"
+#include "db/database_files.h"
 #include "platform/db_table.h"
+#include "support/database_files.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
 
@@ -20,29 +19,14 @@
 
 namespace {
 
-const QString password = QStringLiteral("Wm4tRz8QbLx2NcVe");
-
-void makeEncryptedFile(const QString& path) {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                    nullptr);
-    sqlite3_exec(db, ("PRAGMA key = '" + password.toStdString() + "'; PRAGMA user_version = 1;").c_str(),
-                 nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-}
-
-void exec(DbConnection& connection, const QString& sql) {
-    DbQuery query(connection);
-    query.SQL.Add(sql);
-    query.ExecSQL();
-}
+const QString password = db::mainDatabasePassword;
 
 QString nameOf(int i) {
     return QStringLiteral("Фамилия %1").arg(i);
 }
 
 void createStudents(DbConnection& connection, const QString& table) {
-    exec(
+    execSql(
         connection,
         QStringLiteral(" CREATE TABLE %1 (student_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY,  student_fam "
                        "VARCHAR(50), student_name VARCHAR(50), gruppa_id INTEGER, student_del BIT);")
@@ -108,12 +92,10 @@ int main(int argc, char* argv[]) {
     const int rows = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100000;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("bench.accdb"));
-    makeEncryptedFile(path);
+    makeDatabase(path, password);
 
     DbConnection connection;
-    connection.setConnectionString(
-        QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + path +
-        QStringLiteral(";Persist Security Info=False;Jet OLEDB:Database Password=") + password + u';');
+    connection.setConnectionString(db::connectionString(path, password));
     QElapsedTimer timer;
     timer.start();
     connection.Open();

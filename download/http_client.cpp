@@ -1,5 +1,7 @@
 #include "download/http_client.h"
 
+#include "download/download_server.h"
+
 #include "platform/error.h"
 
 #include <QEventLoop>
@@ -13,7 +15,7 @@ using namespace std::chrono_literals;
 
 HttpClient::HttpClient(QObject* parent)
     : QNetworkAccessManager(parent)
-    , m_timeouts{15s, 30s} {
+    , m_timeouts{DownloadServer().connectTimeout, DownloadServer().stallTimeout} {
     // Only for what Qt's own backend serves; HttpReply never follows a redirect.
     setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
 }
@@ -47,7 +49,6 @@ void HttpClient::run(Operation operation, const QUrl& url, const BodySink* sink)
     QNetworkRequest request(url);
     request.setRawHeader("User-Agent", userAgent);
     request.setRawHeader("Accept", accept);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     const std::unique_ptr<QNetworkReply> reply(operation == HeadOperation ? head(request) : get(request));
     m_active = reply.get();
 

@@ -1,5 +1,6 @@
 #include "download/http_reply.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
@@ -298,7 +299,14 @@ void HttpReply::headersDone() {
         return;
     }
 
-    QList<QByteArray> names;
+    // Headers of one name, in the order of their first appearance, under the first spelling.
+    struct Grouped {
+        QByteArray name;
+        QByteArray separator; // cookies one per line, the others as a list
+        QList<QByteArray> values;
+    };
+    QList<Grouped> grouped;
+    QHash<QByteArray, qsizetype> groupOf; // lower-case name -> index in `grouped`
     QList<QByteArray> lengths;
     QByteArray transferEncoding;
     for (const auto& [name, value] : std::as_const(m_headers)) {
@@ -310,15 +318,15 @@ void HttpReply::headersDone() {
                 lengths.append(part.trimmed());
         else if (lower == "transfer-encoding")
             transferEncoding += (transferEncoding.isEmpty() ? "" : ",") + value;
-        if (!names.contains(lower)) {
-            names.append(lower);
-            QList<QByteArray> values;
-            for (const auto& [otherName, otherValue] : std::as_const(m_headers))
-                if (otherName.toLower() == lower)
-                    values.append(otherValue);
-            setRawHeader(name, values.join(lower == "set-cookie" ? "\n" : ", "));
+        auto group = groupOf.constFind(lower);
+        if (group == groupOf.cend()) {
+            group = groupOf.insert(lower, grouped.size());
+            grouped.append({name, lower == "set-cookie" ? "\n" : ", ", {}});
         }
+        grouped[*group].values.append(value);
     }
+    for (const Grouped& group : std::as_const(grouped))
+        setRawHeader(group.name, group.values.join(group.separator));
     setAttribute(QNetworkRequest::HttpStatusCodeAttribute, m_status);
     setAttribute(QNetworkRequest::HttpReasonPhraseAttribute, QString::fromLatin1(m_reason));
 

@@ -5,10 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 bash scripts/install-deps.sh clang libclang-rt-14-dev
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake --preset fuzz -G Ninja "${launcher[@]}" >/dev/null
-cmake --build --preset fuzz -j"$(nproc)"
+bash scripts/build.sh fuzz
 
 work="build/fuzz/runs"
 rm -rf "$work"

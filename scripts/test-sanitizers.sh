@@ -4,8 +4,5 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-launcher=()
-command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-cmake --preset sanitize -G Ninja "${launcher[@]}" >/dev/null
-cmake --build --preset sanitize -j"$(nproc)"
+bash scripts/build.sh sanitize
 ctest --preset sanitize -j"$(nproc)"
