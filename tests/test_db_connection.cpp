@@ -4,6 +4,7 @@
 #include "platform/data_access_error.h"
 #include "platform/db_table.h"
 #include "support/database_files.h"
+#include "support/registry_fixture.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -18,12 +19,6 @@ namespace {
 const QString password = QStringLiteral("Wm4tRz8QbLx2NcVe");
 const QString table =
     QStringLiteral("CREATE TABLE car (car_id INTEGER PRIMARY KEY AUTOINCREMENT, car_name TEXT)");
-
-QByteArray headerOf(const QString& path) {
-    QFile file(path);
-    file.open(QIODevice::ReadOnly);
-    return file.read(100);
-}
 
 // The failure an open raises, with the connection's Errors checked against it.
 QString openFailure(DbConnection& connection) {
@@ -151,7 +146,7 @@ private Q_SLOTS:
         if (content == "folder")
             QVERIFY(QDir().mkpath(path));
         else if (content != "missing")
-            writeFileBytes(path, content);
+            writeBytes(path, content);
 
         DbConnection connection;
         connection.setConnectionString(db::connectionString(path, pswd));
@@ -161,7 +156,7 @@ private Q_SLOTS:
         if (content == "missing")
             QVERIFY(!QFileInfo::exists(path));
         else if (content != "folder")
-            QCOMPARE(readFileBytes(path), content);
+            QCOMPARE(readBytes(path), content);
         QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
         QVERIFY(!QFileInfo::exists(path + QStringLiteral("-journal")));
     }
@@ -389,22 +384,10 @@ private Q_SLOTS:
         DbConnection connection;
         connection.setConnectionString(db::connectionString(m_plain, QString()));
         execSql(connection, QStringLiteral("INSERT INTO car (car_name) VALUES ('x')"));
-        QCOMPARE(headerOf(m_plain)[18], '\2'); // write-ahead log while open
+        QCOMPARE(readBytes(m_plain)[18], '\2'); // write-ahead log while open
         connection.Close();
-        QCOMPARE(headerOf(m_plain)[18], '\1');
+        QCOMPARE(readBytes(m_plain)[18], '\1');
         QVERIFY(!QFileInfo::exists(m_plain + QStringLiteral("-wal")));
-    }
-
-private:
-    static void writeFileBytes(const QString& path, const QByteArray& bytes) {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(bytes);
-    }
-    static QByteArray readFileBytes(const QString& path) {
-        QFile file(path);
-        file.open(QIODevice::ReadOnly);
-        return file.readAll();
     }
 };
 

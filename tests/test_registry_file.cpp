@@ -168,12 +168,11 @@ private Q_SLOTS:
         QCOMPARE(readBytes(path()), regeditFile(expected, true));
     }
 
-    // What the format does not describe still comes back as it was: a second byte-order mark, a
-    // file without a final line break, lines of mixed breaks.
-    void writeKeepsOddTextAsItWas() {
-        const QByteArray odd =
-            QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\n") +
-            regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"1\"")).mid(0);
+    // A second byte-order mark is text before the header: the file is not of the format, so the
+    // write is refused and the file stays as it was.
+    void writeRefusesTextBeforeTheHeader() {
+        const QByteArray odd = QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF\n") +
+                               regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"1\""));
         writeBytes(path(), odd);
         try {
             RegistryFile(path()).writeString(QStringLiteral("b"), QStringLiteral("v"), QStringLiteral("2"));

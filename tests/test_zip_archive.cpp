@@ -3,6 +3,7 @@
 #include "platform/atomic_file.h"
 #include "platform/error.h"
 #include "platform/zip_archive.h"
+#include "support/folder_tree.h"
 #include "support/registry_fixture.h"
 
 #include <QDir>
@@ -68,20 +69,6 @@ class TestZipArchive : public QObject {
         return result;
     }
 
-    QStringList filesBelow(const QString& folder) {
-        QStringList names;
-        QDir dir(folder);
-        for (const QFileInfo& info : dir.entryInfoList(
-                 QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name)) {
-            names.append(dir.relativeFilePath(info.filePath()) +
-                         (info.isDir() ? QStringLiteral("/") : QString()));
-            if (info.isDir() && !info.isSymLink())
-                for (const QString& inner : filesBelow(info.filePath()))
-                    names.append(info.fileName() + u'/' + inner);
-        }
-        return names;
-    }
-
 private Q_SLOTS:
     void init() {
         QDir(base()).removeRecursively();
@@ -107,7 +94,7 @@ private Q_SLOTS:
         QCOMPARE(result.error, QString());
         QCOMPARE(result.events, (QStringList{QStringLiteral("a.dll"), QStringLiteral("docs/b.txt"),
                                              QStringLiteral("docs/sub/c.txt")}));
-        QCOMPARE(filesBelow(base()),
+        QCOMPARE(folder_tree::list(base()),
                  (QStringList{QStringLiteral("a.dll"), QStringLiteral("docs/"), QStringLiteral("docs/b.txt"),
                               QStringLiteral("docs/sub/"), QStringLiteral("docs/sub/c.txt")}));
         for (const char* name : {"a.dll", "docs/b.txt", "docs/sub/c.txt"})
@@ -175,7 +162,7 @@ private Q_SLOTS:
         const Extracted result = extract();
         QVERIFY2(result.error.contains(QString::fromLatin1(name)), qPrintable(result.error));
         QVERIFY(result.events.isEmpty());
-        QCOMPARE(filesBelow(base()), QStringList());
+        QCOMPARE(folder_tree::list(base()), QStringList());
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("evil.txt"))));
     }
 
@@ -226,7 +213,7 @@ private Q_SLOTS:
         const bool firstWasExtracted = kind == QStringLiteral("crc") || kind == QStringLiteral("folder");
         QCOMPARE(readBytes(base() + QStringLiteral("first.txt")),
                  QByteArray(firstWasExtracted ? "new" : "old"));
-        for (const QString& name : filesBelow(base()))
+        for (const QString& name : folder_tree::list(base()))
             QVERIFY2(!name.contains(AtomicFile::temporaryMarker()), qPrintable(name));
     }
 

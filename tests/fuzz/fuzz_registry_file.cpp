@@ -28,9 +28,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // Every value the file holds, as a reader sees it before the write.
     QList<std::pair<QString, QString>> values;
-    for (const regfile::Line& line : document.lines)
-        if (line.kind == regfile::Line::Kind::Value)
-            values.append({QString(), line.name});
     QString key;
     for (const regfile::Line& line : document.lines) {
         if (line.kind == regfile::Line::Kind::Key)
