@@ -30,3 +30,15 @@ private:
 inline DataAccessError dataAccessError(const QString& description) {
     return DataAccessError({DbProviderError{description}});
 }
+
+// Runs `work`: a plain Error it raises (a statement the translation refuses, say) becomes the
+// provider's refusal with the same text, as the provider itself would have refused it.
+template <typename Work> decltype(auto) refusedByTheProvider(Work&& work) {
+    try {
+        return work();
+    } catch (const DataAccessError&) {
+        throw;
+    } catch (const Error& error) {
+        throw dataAccessError(QString::fromUtf8(error.what()));
+    }
+}

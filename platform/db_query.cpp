@@ -10,13 +10,7 @@ namespace {
 
 // The statement refused by the translation is refused by the provider, as any other.
 access_sql::Translation translated(const QString& sql) {
-    try {
-        return access_sql::translate(sql);
-    } catch (const DataAccessError&) {
-        throw;
-    } catch (const Error& error) {
-        throw dataAccessError(QString::fromUtf8(error.what()));
-    }
+    return refusedByTheProvider([&] { return access_sql::translate(sql); });
 }
 
 [[noreturn]] void noResultSet() {

@@ -65,7 +65,7 @@ void alterColumn(SqliteDatabase& db, const QString& table, const QString& column
     access_sql::Retyped retyped;
     QStringList columns;
     QString storedColumn;
-    try {
+    refusedByTheProvider([&] {
         stored = access_sql::parseStoredTable(createSql);
         for (QString& definition : stored.definitions) {
             const QString name = access_sql::definedColumn(definition);
@@ -78,11 +78,7 @@ void alterColumn(SqliteDatabase& db, const QString& table, const QString& column
                 definition = retyped.definition;
             }
         }
-    } catch (const DataAccessError&) {
-        throw;
-    } catch (const Error& error) {
-        throw dataAccessError(QString::fromUtf8(error.what()));
-    }
+    });
     if (storedColumn.isEmpty())
         throw dataAccessError(QStringLiteral("no such column: %1").arg(column));
 
