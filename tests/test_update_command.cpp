@@ -33,10 +33,6 @@ QString version(WindowFixture& f, const char* section) {
     return f.registry->readString(QString::fromLatin1(section), QStringLiteral("ProgrammVersion"), QString());
 }
 
-QList<ArchiveEntry> twoItems() {
-    return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
-}
-
 } // namespace
 
 class TestUpdateCommand : public QObject {
