@@ -53,8 +53,7 @@ private Q_SLOTS:
         // Each line with whether it became the selected one.
         QStringList lines;
         QObject::connect(f.window.get(), &TfmMain::logLineAdded, [&](const QString& line) {
-            const bool selected = f.selectedRow() == f.ui().ListBox1->count() - 1;
-            lines.append((selected ? QStringLiteral("A ") : QStringLiteral("P ")) + line);
+            lines.append(f.markedBySelection(line));
             if (line.endsWith(QStringLiteral(".dll")) || line.endsWith(QStringLiteral(".txt")))
                 QVERIFY(!f.ui().Button3->isEnabled()); // no second run inside this one
         });
