@@ -291,12 +291,8 @@ private Q_SLOTS:
         WindowFixture f;
         f.installKit();
         f.writeUpdateArchive(twoItems());
-        QStringList chain{updateLockPath(f.extraction)};
-        for (int level = 0; level < deadLevels; ++level)
-            chain.append(chain.last() + QStringLiteral(".rmlock"));
-        for (const QString& lock : chain)
-            QVERIFY(leaveLockFile(lock, lock == chain.last() ? QByteArray() : lockOfAnEndedProcess(),
-                                  secondsAgo));
+        const QStringList chain = leaveLockChain(updateLockPath(f.extraction), deadLevels, secondsAgo);
+        QVERIFY(!chain.isEmpty());
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
         for (const QString& lock : chain)
