@@ -55,10 +55,7 @@ QString insertSoato(const QString& rows) {
 void makeBase(const QString& path, const QStringList& statements) {
     QDir().mkpath(QFileInfo(path).path());
     makeDatabase(path, QString());
-    DbConnection connection;
-    connection.setConnectionString(db::connectionString(path, QString()));
-    for (const QString& statement : statements)
-        execSql(connection, statement);
+    execSql(path, QString(), statements);
 }
 
 // An address database holding `tables` (by default every address table) and then `rows`.
@@ -72,9 +69,7 @@ void makeAdress(const QString& path, const QStringList& rows, const QStringList&
 // The rows of `sql` in the database at `path`, or the error that reading them raised.
 QString rowsIn(const QString& path, const QString& sql) {
     try {
-        DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, QString()));
-        return rowsOf(connection, sql);
+        return rowsOf(path, QString(), sql);
     } catch (const std::exception& error) {
         return QStringLiteral("error: ") + QString::fromUtf8(error.what());
     }

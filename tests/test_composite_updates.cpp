@@ -27,16 +27,11 @@ class TestCompositeUpdates : public QObject {
     // A database of the served program before the update, encrypted with the main password.
     void makeSchool(const QString& path, const QStringList& extra = {}) {
         makeDatabase(path, db::mainDatabasePassword);
-        DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, db::mainDatabasePassword));
-        for (const QString& statement : schoolDatabase() + extra)
-            execSql(connection, statement);
+        execSql(path, db::mainDatabasePassword, schoolDatabase() + extra);
     }
 
-    QString rows(const QString& path, const QString& sql) {
-        DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, db::mainDatabasePassword));
-        return rowsOf(connection, sql);
+    static QString rows(const QString& path, const QString& sql) {
+        return rowsOf(path, db::mainDatabasePassword, sql);
     }
 
     void schoolInRegistry(const QString& value) {

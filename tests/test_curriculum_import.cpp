@@ -129,23 +129,11 @@ class TestCurriculumImport : public QObject {
 
     TfmMain& w() { return *f->window; }
 
-    // Runs statements on a database through a connection of their own.
-    static void run(const QString& path, const QString& password, const QStringList& statements) {
-        DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, password));
-        for (const QString& statement : statements)
-            execSql(connection, statement);
-    }
-    static QString rows(const QString& path, const QString& password, const QString& sql) {
-        DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, password));
-        return rowsOf(connection, sql);
-    }
     void curriculum(const QStringList& statements) {
-        run(m_curriculum, db::curriculumDatabasePassword, statements);
+        execSql(m_curriculum, db::curriculumDatabasePassword, statements);
     }
-    void target(const QStringList& statements) { run(m_target, db::mainDatabasePassword, statements); }
-    QString targetRowsOf(const QString& sql) { return rows(m_target, db::mainDatabasePassword, sql); }
+    void target(const QStringList& statements) { execSql(m_target, db::mainDatabasePassword, statements); }
+    QString targetRowsOf(const QString& sql) { return rowsOf(m_target, db::mainDatabasePassword, sql); }
 
     // The import as a handler of the window runs it: an escaping error would show the error box.
     void import() {
@@ -326,7 +314,7 @@ private Q_SLOTS:
         QVERIFY(QFile::remove(m_curriculum));
         if (present) {
             makeDatabase(m_curriculum, db::mainDatabasePassword);
-            run(m_curriculum, db::mainDatabasePassword, schema() + curriculumRows);
+            execSql(m_curriculum, db::mainDatabasePassword, schema() + curriculumRows);
         }
         target(schema() + targetRows);
         QVERIFY(w().connectToBaseUser(m_target, db::mainDatabasePassword));

@@ -18,15 +18,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QByteArray archivePath = "/sites/default/files/ZentavoDocument/ver_1_3.zip";
-
-QByteArray bytes(int size) {
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char((i * 131 + i / 7) & 0xFF);
-    return out;
-}
-
 // The progress messages the window receives, in order.
 class ProgressRecorder : public QObject {
 public:
@@ -190,9 +181,7 @@ private Q_SLOTS:
         f.click();
         f.ui().Button2->setEnabled(true); // a success disables it
         f.click();
-        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(f.server.port());
-        const QByteArray accept = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-        const QByteArray agent = "User-Agent: Mozilla/3.0 (compatible; Indy Library)";
+        const auto [host, agent, accept] = f.server.clientFields();
         QCOMPARE(f.server.requests.size(), 4);
         QCOMPARE(f.server.requests[0].requestLine, "HEAD " + archivePath + " HTTP/1.1");
         QCOMPARE(f.server.requests[1].requestLine, "GET " + archivePath + " HTTP/1.1");

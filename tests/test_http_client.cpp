@@ -15,8 +15,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const QByteArray archivePath = "/sites/default/files/ZentavoDocument/ver_1_3.zip";
-
 struct Outcome {
     QString error; // empty: success
     QByteArray body;
@@ -57,13 +55,6 @@ void sendInPieces(QTcpSocket* socket, const QByteArray& data, int piece, bool cl
         if (alive)
             sendInPieces(alive, rest, piece, closeAfter);
     });
-}
-
-QByteArray bytes(int size) {
-    QByteArray out(size, Qt::Uninitialized);
-    for (int i = 0; i < size; ++i)
-        out[i] = char((i * 131 + i / 7) & 0xFF);
-    return out;
 }
 
 } // namespace
@@ -215,13 +206,10 @@ private Q_SLOTS:
         fresh.setTimeouts(5s, 5s);
         QCOMPARE(fetch(fresh, url(server)).error, QString());
 
-        const QByteArray host = "Host: 127.0.0.1:" + QByteArray::number(server.port());
-        const QByteArray accept = "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
-        const QByteArray agent = "User-Agent: Mozilla/3.0 (compatible; Indy Library)";
+        const auto [host, agent, accept] = server.clientFields();
         QCOMPARE(server.requests.size(), 4);
         QCOMPARE(server.requests[0].requestLine, "HEAD " + archivePath + " HTTP/1.1");
-        QCOMPARE(server.requests[0].fields,
-                 (QList<QByteArray>{host, "User-Agent: Mozilla/3.0 (compatible; Indy Library)", accept}));
+        QCOMPARE(server.requests[0].fields, (QList<QByteArray>{host, agent, accept}));
         QCOMPARE(server.requests[1].requestLine, "GET " + archivePath + " HTTP/1.1");
         QCOMPARE(server.requests[1].fields, (QList<QByteArray>{host, agent, accept}));
         QCOMPARE(server.requests[2].fields, (QList<QByteArray>{host, agent, accept, "Cookie: sid=42"}));

@@ -363,14 +363,7 @@ private Q_SLOTS:
         QFETCH(bool, gap);
         writeBytes(path(), regeditFile(kit));
         // Younger than QLockFile's own stale time of 30 s.
-        QString lockPath = path() + QStringLiteral(".lock");
-        QVERIFY(leaveLockFile(lockPath, lockOfAnEndedProcess(), 5));
-        for (int level = 1; level <= companions; ++level) {
-            lockPath += QStringLiteral(".rmlock");
-            if (gap && level < companions)
-                continue;
-            QVERIFY(leaveLockFile(lockPath, level == companions ? QByteArray() : lockOfAnEndedProcess(), 5));
-        }
+        QVERIFY(!leaveLockChain(path() + QStringLiteral(".lock"), companions, 5, gap).isEmpty());
         RegistryFile(path()).writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
                                          QStringLiteral("3.7"));
         QCOMPARE(RegistryFile(path()).readString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),

@@ -62,10 +62,8 @@ private Q_SLOTS:
         execSql(db(), QStringLiteral(
                           "INSERT INTO teach_obj (teach_obj_name, teach_obj_cycle, teach_obj_sokr) VALUES "
                           "('вождение в городе', 'Специальный', 'ВГ')"));
-        QObject::connect(f->window.get(), &TfmMain::logLineAdded, this, [this](const QString& line) {
-            const bool selected = f->selectedRow() == f->ui().ListBox1->count() - 1;
-            m_lines.append((selected ? QStringLiteral("A ") : QStringLiteral("P ")) + line);
-        });
+        QObject::connect(f->window.get(), &TfmMain::logLineAdded, this,
+                         [this](const QString& line) { m_lines.append(f->markedBySelection(line)); });
     }
     void cleanup() {
         f.reset();

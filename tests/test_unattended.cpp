@@ -8,14 +8,6 @@
 
 #include <csignal>
 
-namespace {
-
-QList<ArchiveEntry> twoItems() {
-    return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
-}
-
-} // namespace
-
 // The unattended mode as administrators run it: a separate process without any display.
 class TestUnattended : public QObject {
     Q_OBJECT

@@ -33,10 +33,6 @@ QString version(WindowFixture& f, const char* section) {
     return f.registry->readString(QString::fromLatin1(section), QStringLiteral("ProgrammVersion"), QString());
 }
 
-QList<ArchiveEntry> twoItems() {
-    return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
-}
-
 } // namespace
 
 class TestUpdateCommand : public QObject {
@@ -57,8 +53,7 @@ private Q_SLOTS:
         // Each line with whether it became the selected one.
         QStringList lines;
         QObject::connect(f.window.get(), &TfmMain::logLineAdded, [&](const QString& line) {
-            const bool selected = f.selectedRow() == f.ui().ListBox1->count() - 1;
-            lines.append((selected ? QStringLiteral("A ") : QStringLiteral("P ")) + line);
+            lines.append(f.markedBySelection(line));
             if (line.endsWith(QStringLiteral(".dll")) || line.endsWith(QStringLiteral(".txt")))
                 QVERIFY(!f.ui().Button3->isEnabled()); // no second run inside this one
         });
@@ -296,12 +291,8 @@ private Q_SLOTS:
         WindowFixture f;
         f.installKit();
         f.writeUpdateArchive(twoItems());
-        QStringList chain{updateLockPath(f.extraction)};
-        for (int level = 0; level < deadLevels; ++level)
-            chain.append(chain.last() + QStringLiteral(".rmlock"));
-        for (const QString& lock : chain)
-            QVERIFY(leaveLockFile(lock, lock == chain.last() ? QByteArray() : lockOfAnEndedProcess(),
-                                  secondsAgo));
+        const QStringList chain = leaveLockChain(updateLockPath(f.extraction), deadLevels, secondsAgo);
+        QVERIFY(!chain.isEmpty());
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
         for (const QString& lock : chain)

@@ -78,3 +78,18 @@ inline void execSql(DbConnection& connection, const QString& sql) {
     query.SQL.Add(sql);
     query.ExecSQL();
 }
+
+// Runs `statements` on the database at `path` through a connection of their own.
+inline void execSql(const QString& path, const QString& password, const QStringList& statements) {
+    DbConnection connection;
+    connection.setConnectionString(db::connectionString(path, password));
+    for (const QString& statement : statements)
+        execSql(connection, statement);
+}
+
+// rowsOf() on the database at `path`, through a connection of its own.
+inline QString rowsOf(const QString& path, const QString& password, const QString& sql) {
+    DbConnection connection;
+    connection.setConnectionString(db::connectionString(path, password));
+    return rowsOf(connection, sql);
+}

@@ -53,3 +53,8 @@ struct KitFolders {
     QString installation;
     QString extraction;
 };
+
+// An update archive's usual content in the tests: a file at the top and one in a subfolder.
+inline QList<ArchiveEntry> twoItems() {
+    return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
+}

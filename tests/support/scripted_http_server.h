@@ -11,6 +11,17 @@
 #include <functional>
 #include <memory>
 
+// The path of the archive the tests serve.
+inline const QByteArray archivePath = "/sites/default/files/ZentavoDocument/ver_1_3.zip";
+
+// `size` bytes of a fixed pattern that is not one byte repeated, for bodies whose content is checked.
+inline QByteArray bytes(int size) {
+    QByteArray out(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        out[i] = char((i * 131 + i / 7) & 0xFF);
+    return out;
+}
+
 // An HTTP server on the loopback address for the tests: it records the head of every request and
 // answers each with whatever the test's responder writes (or withholds).
 class ScriptedHttpServer : public QObject {
@@ -20,12 +31,6 @@ public:
         QList<QByteArray> fields; // "Name: value" as received, in order
         QByteArray method() const { return requestLine.left(requestLine.indexOf(' ')); }
         QByteArray target() const { return requestLine.split(' ').value(1); }
-        QByteArray field(const QByteArray& name) const {
-            for (const QByteArray& f : fields)
-                if (f.left(f.indexOf(':')).compare(name, Qt::CaseInsensitive) == 0)
-                    return f.mid(f.indexOf(':') + 1).trimmed();
-            return {};
-        }
     };
     using Responder = std::function<void(QTcpSocket* socket, const Request& request)>;
 
@@ -50,6 +55,18 @@ public:
     }
     static QByteArray ok(const QByteArray& body) {
         return head("HTTP/1.1 200 OK", {"Content-Length: " + QByteArray::number(body.size())}) + body;
+    }
+
+    // The fields the updater's client puts in every request to this server, as it writes them.
+    struct ClientFields {
+        QByteArray host;
+        QByteArray agent;
+        QByteArray accept;
+    };
+    ClientFields clientFields() const {
+        return {"Host: 127.0.0.1:" + QByteArray::number(port()),
+                "User-Agent: Mozilla/3.0 (compatible; Indy Library)",
+                "Accept: text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8"};
     }
 
     Responder respond;

@@ -45,6 +45,12 @@ struct WindowFixture : KitFolders {
         const QList<QListWidgetItem*> selected = ui().ListBox1->selectedItems();
         return selected.size() == 1 ? ui().ListBox1->row(selected.first()) : -1;
     }
+    // A log line as the window has just added it, marked "A " when it became the selected row and "P "
+    // when the selection stayed where it was.
+    QString markedBySelection(const QString& line) {
+        const bool selected = selectedRow() == ui().ListBox1->count() - 1;
+        return (selected ? QStringLiteral("A ") : QStringLiteral("P ")) + line;
+    }
 
     RecordingDialogs dialogs;
     std::unique_ptr<RegistryFile> registry;
