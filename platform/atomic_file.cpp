@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include "platform/error.h"
+#include "platform/system_error.h"
 
 #include <QDir>
 #include <QFile>
@@ -84,7 +85,7 @@ void writeFileAtomically(const QString& path, const QByteArray& bytes, QFileDevi
 namespace {
 
 QString systemError(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
+    return QString::fromStdString(errnoText(code));
 }
 
 mode_t modeBits(QFileDevice::Permissions mode) {

@@ -16,7 +16,7 @@ out=build/windows
 mkdir -p "$out"
 x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -I. -static \
     tests/windows/test_windows_layer.cpp platform/registry_windows.cpp platform/registry_rules.cpp \
-    platform/codepage_native.cpp platform/executable_folder_native.cpp \
+    platform/codepage_native.cpp platform/executable_folder_native.cpp platform/system_error.cpp \
     -o "$out/test_windows_layer.exe" -ladvapi32
 
 export WINEPREFIX="$PWD/$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
