@@ -2,6 +2,7 @@
 
 #include "platform/archive_errors.h"
 #include "platform/error.h"
+#include "platform/extraction_transaction.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +29,7 @@ namespace {
 } // namespace
 
 QString UpdateLock::fileName() {
-    return QStringLiteral(".update_3_7.lock");
+    return ExtractionTransaction::reservedPrefix() + QStringLiteral("lock");
 }
 
 #ifndef _WIN32
@@ -50,6 +51,8 @@ std::unique_ptr<UpdateLock> UpdateLock::take(const QString& extractionFolder) {
             ::openat(lock->m_folder, name.constData(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0)
             cannotLock(extractionFolder, errno);
+        // Readable by every user whatever the umask; only its owner can change that, and needs not.
+        [[maybe_unused]] const int readable = ::fchmod(fd, 0644);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int code = errno;
             ::close(fd);

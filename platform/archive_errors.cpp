@@ -57,6 +57,8 @@ constexpr FaultText faultTexts[] = {
     {ExtractionFault::ControlCharacter,
      "Имя элемента архива «%1» содержит управляющие символы; архив не распакован"},
     {ExtractionFault::NamelessItem, "Элемент архива без имени; архив не распакован"},
+    {ExtractionFault::ReservedName,
+     "Элемент архива «%1» занимает служебное имя программы обновления; архив не распакован"},
     {ExtractionFault::NameTwice, "Имя %1 в архиве означает и файл, и папку; архив не распакован"},
     {ExtractionFault::CannotLock, "Не удается заблокировать папку %1 для обновления"},
     {ExtractionFault::CannotRecover, "Не удается отменить изменения прерванного обновления в папке %1"},

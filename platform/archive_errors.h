@@ -17,7 +17,8 @@ enum class ExtractionFault {
     UnsafeName,         // an item that would land outside the folder, or a link
     ControlCharacter,   // an item name with a control character
     NamelessItem,
-    NameTwice, // one name both a file and a folder of the archive
+    ReservedName, // a name the updater keeps for itself in the extraction folder
+    NameTwice,    // one name both a file and a folder of the archive
     CannotLock,
     CannotRecover,  // a killed run's changes could not be undone
     RollbackFailed, // this run's changes could not all be undone yet

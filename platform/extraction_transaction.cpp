@@ -107,8 +107,12 @@ std::vector<Step> stepsOf(const QByteArray& journal, bool& complete) {
 
 } // namespace
 
+QString ExtractionTransaction::reservedPrefix() {
+    return QStringLiteral(".update_3_7.");
+}
+
 QString ExtractionTransaction::stagingFolderName() {
-    return QStringLiteral(".update_3_7.staging");
+    return reservedPrefix() + QStringLiteral("staging");
 }
 
 #ifndef _WIN32

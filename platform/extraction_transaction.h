@@ -23,7 +23,9 @@
 // that is swapped for one meanwhile, cannot lead a single byte outside.
 class ExtractionTransaction {
 public:
-    // Hidden names inside the extraction folder.
+    // Names inside the extraction folder that begin with this belong to the updater (its staging
+    // folder, its lock); no item of an archive may take one.
+    static QString reservedPrefix();
     static QString stagingFolderName();
 
     struct Item {

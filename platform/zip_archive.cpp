@@ -113,8 +113,14 @@ std::optional<ExtractionFault> unsafeReason(const QString& name, bool symlink) {
     if (drive.match(name).hasMatch())
         return ExtractionFault::UnsafeName;
     static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    if (name.split(separators).contains(QStringLiteral("..")))
+    const QStringList segments = name.split(separators, Qt::SkipEmptyParts);
+    if (segments.contains(QStringLiteral("..")))
         return ExtractionFault::UnsafeName;
+    const auto kept = std::find_if(segments.begin(), segments.end(),
+                                   [](const QString& segment) { return segment != QStringLiteral("."); });
+    if (kept != segments.end() &&
+        kept->startsWith(ExtractionTransaction::reservedPrefix(), Qt::CaseInsensitive))
+        return ExtractionFault::ReservedName;
     return std::nullopt;
 }
 

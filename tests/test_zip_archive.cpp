@@ -162,6 +162,8 @@ private Q_SLOTS:
         QTest::newRow("carriage return") << QByteArray("docs/b\r.txt") << false << "docs/b\\r.txt";
         QTest::newRow("other control") << QByteArray("b\x01.txt") << false << "b\\x01.txt";
         QTest::newRow("delete") << QByteArray("b\x7f.txt") << false << "b\\x7F.txt";
+        QTest::newRow("the updater's own name")
+            << QByteArray("./.Update_3_7.staging/n0") << false << "./.Update_3_7.staging/n0";
     }
     void refusesUnsafeArchivesWhole() {
         QFETCH(QByteArray, name);
