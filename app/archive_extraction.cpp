@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <algorithm>
+
 bool TfmMain::CopyRes(const QString& programm_path) {
     const QString updaterFolder = m_seams.updaterFolder;
     AppendToLog(QString());
@@ -35,6 +37,8 @@ bool TfmMain::CopyRes(const QString& programm_path) {
         m_seams.dialogs->messageBox(QStringLiteral("Ошибка обновления!"), QStringLiteral("Неудачно!"));
         AppendToLog(QString());
         AddToLog(QStringLiteral("Ошибка: ") + QString::fromUtf8(error.what()));
+        if (dynamic_cast<const ExtractionRolledBack*>(&error))
+            AddToLog(QStringLiteral("Изменения отменены: файлы программы остались прежними."));
         return false;
     }
     ui->Button1->setEnabled(true);
@@ -51,6 +55,8 @@ void TfmMain::ArchiverFileProgress(const QString&, double) {
 }
 
 void TfmMain::ArchiverOverallProgress(double Progress) {
-    ui->ProgressBar1->setValue(int(Progress));
+    // Truncated toward zero, and never outside the bar's range (NaN counts as 0).
+    const double position = Progress >= 0 ? std::min(Progress, 100.0) : 0.0;
+    ui->ProgressBar1->setValue(int(position));
     QCoreApplication::processEvents();
 }

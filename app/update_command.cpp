@@ -5,6 +5,7 @@
 #include "platform/registry.h"
 
 #include "app/update_lock.h"
+#include "platform/extraction_transaction.h"
 
 #include <memory>
 
@@ -48,7 +49,8 @@ void TfmMain::Button3Click(QObject*) {
 
     const QString extractionFolder = extractionFolderOf(installation);
 
-    const std::unique_ptr<QLockFile> lock = lockUpdateOf(extractionFolder);
+    // A lock that cannot be taken for another reason than a live updater is an error of its own.
+    const std::unique_ptr<UpdateLock> lock = UpdateLock::take(extractionFolder);
     if (!lock) {
         m_seams.dialogs->messageBox(
             QStringLiteral("Обновление в эту папку уже устанавливает другая копия программы "
@@ -57,6 +59,8 @@ void TfmMain::Button3Click(QObject*) {
         m_updateOutcome = UpdateOutcome::AlreadyRunning;
         return;
     }
+    // Before anything else in the folder: a killed run's update is finished or undone.
+    ExtractionTransaction::recover(extractionFolder);
 
     if (!CopyRes(extractionFolder)) {
         m_updateOutcome = UpdateOutcome::ExtractionFailed;

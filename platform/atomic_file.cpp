@@ -24,8 +24,9 @@
 namespace {
 
 [[noreturn]] void fail(const QString& target, const QString& what) {
-    throw Error(
-        QStringLiteral("Cannot write %1: %2").arg(QDir::toNativeSeparators(target), what).toStdString());
+    throw Error(QStringLiteral("Не удается записать файл %1: %2")
+                    .arg(QDir::toNativeSeparators(target), what)
+                    .toStdString());
 }
 
 QString folderOf(const QString& path) {
@@ -36,11 +37,6 @@ QString folderOf(const QString& path) {
 QString leftoverExpression(const QString& name) {
     return QStringLiteral("^\\.") + name + QRegularExpression::escape(AtomicFile::temporaryMarker()) +
            QStringLiteral("[A-Za-z0-9_-]{6,}$");
-}
-
-const QRegularExpression& leftoverPattern() {
-    static const QRegularExpression pattern(leftoverExpression(QStringLiteral(".+")));
-    return pattern;
 }
 
 bool removeMatching(const QString& folder, const QRegularExpression& pattern) {
@@ -60,10 +56,6 @@ QString AtomicFile::temporaryMarker() {
 
 QString AtomicFile::temporaryFolder() const {
     return m_temporaryFolder.isEmpty() ? folderOf(m_target) : m_temporaryFolder;
-}
-
-bool AtomicFile::removeLeftovers(const QString& folder) {
-    return removeMatching(folder, leftoverPattern());
 }
 
 bool AtomicFile::removeLeftoversOf(const QString& target) {
@@ -280,7 +272,7 @@ void AtomicFile::commit(bool durable) {
     const std::wstring temp = QDir::toNativeSeparators(m->file.fileName()).toStdWString();
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0)))
-        fail(m_target, QStringLiteral("error %1").arg(GetLastError()));
+        fail(m_target, QString::fromStdString(systemErrorText(GetLastError())));
     m->committed = true;
     if (m->readOnly)
         SetFileAttributesW(target.c_str(), GetFileAttributesW(target.c_str()) | FILE_ATTRIBUTE_READONLY);

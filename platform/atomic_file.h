@@ -17,8 +17,6 @@ public:
     // Temporary files of this kind carry this marker in their names, so that a later run can remove
     // those that a killed run left behind.
     static QString temporaryMarker();
-    // Removes such leftovers from `folder` (not below it); true when there were any.
-    static bool removeLeftovers(const QString& folder);
     // Removes only the leftovers of `target`, for a writer that excludes every other writer of it.
     static bool removeLeftoversOf(const QString& target);
 

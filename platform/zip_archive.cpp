@@ -1,8 +1,10 @@
 #include "platform/zip_archive.h"
 
-#include "platform/atomic_file.h"
+#include "platform/archive_errors.h"
 #include "platform/codepage.h"
 #include "platform/error.h"
+#include "platform/extraction_transaction.h"
+#include "platform/zip_item_reader.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,12 +13,14 @@
 
 #include <zip.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <memory>
+#include <limits>
 #include <mutex>
-#include <set>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -32,23 +36,26 @@ constexpr quint32 dosSystem = 0x04;
 constexpr quint32 dosVolume = 0x08;
 constexpr quint32 dosDirectory = 0x10;
 
+// Items staged at once. Each worker holds the archive and one new file open, so the descriptors of
+// an extraction stay far below 64 whatever the archive.
+constexpr int maxWorkers = 8;
+
 [[noreturn]] void fail(const QString& message) {
     throw Error(message.toStdString());
 }
 
-QString zipErrorText(int code) {
-    zip_error_t error;
-    zip_error_init_with_code(&error, code);
-    const QString text = QString::fromUtf8(zip_error_strerror(&error));
-    zip_error_fini(&error);
-    return text;
-}
-
 zip* openZip(const QString& fileName) {
     int code = 0;
+    errno = 0;
     zip* archive = zip_open(QFile::encodeName(fileName).constData(), ZIP_RDONLY, &code);
-    if (!archive)
-        fail(QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(fileName), zipErrorText(code)));
+    if (!archive) {
+        const int system = errno;
+        zip_error_t error;
+        zip_error_init_with_code(&error, code);
+        const bool fromSystem = zip_error_system_type(&error) == ZIP_ET_SYS;
+        zip_error_fini(&error);
+        fail(zipErrorText(code, fromSystem ? system : 0, QDir::toNativeSeparators(fileName)));
+    }
     return archive;
 }
 
@@ -73,19 +80,48 @@ QString decodeName(zip* archive, zip_uint64_t index) {
     return codepage::decode(QByteArray(raw), codepage::Page::Oem);
 }
 
-// Why an item must not be written, or an empty text.
-QString unsafeReason(const QString& name, bool symlink) {
-    if (symlink)
-        return QStringLiteral("is a symbolic link");
-    if (name.startsWith(u'/') || name.startsWith(u'\\'))
-        return QStringLiteral("has an absolute path");
+bool isControl(QChar c) {
+    return c.unicode() < 0x20 || c.unicode() == 0x7F;
+}
+
+// A name with its control characters spelled out, so that it stays on its one line.
+QString withVisibleControls(const QString& name) {
+    QString shown;
+    for (const QChar c : name) {
+        if (!isControl(c))
+            shown += c;
+        else if (c == u'\n')
+            shown += QStringLiteral("\\n");
+        else if (c == u'\r')
+            shown += QStringLiteral("\\r");
+        else if (c == u'\t')
+            shown += QStringLiteral("\\t");
+        else
+            shown +=
+                QStringLiteral("\\x") + QString::number(c.unicode(), 16).rightJustified(2, u'0').toUpper();
+    }
+    return shown;
+}
+
+// Why an item must not be written, or nothing.
+std::optional<ExtractionFault> unsafeReason(const QString& name, bool symlink) {
+    if (std::any_of(name.begin(), name.end(), isControl))
+        return ExtractionFault::ControlCharacter;
+    if (symlink || name.startsWith(u'/') || name.startsWith(u'\\'))
+        return ExtractionFault::UnsafeName;
     static const QRegularExpression drive(QStringLiteral("^[A-Za-z]:"));
     if (drive.match(name).hasMatch())
-        return QStringLiteral("names a drive");
+        return ExtractionFault::UnsafeName;
     static const QRegularExpression separators(QStringLiteral("[/\\\\]"));
-    if (name.split(separators).contains(QStringLiteral("..")))
-        return QStringLiteral("climbs out of the extraction folder");
-    return QString();
+    const QStringList segments = name.split(separators, Qt::SkipEmptyParts);
+    if (segments.contains(QStringLiteral("..")))
+        return ExtractionFault::UnsafeName;
+    const auto kept = std::find_if(segments.begin(), segments.end(),
+                                   [](const QString& segment) { return segment != QStringLiteral("."); });
+    if (kept != segments.end() &&
+        kept->startsWith(ExtractionTransaction::reservedPrefix(), Qt::CaseInsensitive))
+        return ExtractionFault::ReservedName;
+    return std::nullopt;
 }
 
 QString relativePathOf(const QString& name) {
@@ -120,19 +156,6 @@ bool passesFilter(quint32 attributes, quint32 filter) {
     return true;
 }
 
-QFileDevice::Permissions permissionsOf(int unixMode) {
-    QFileDevice::Permissions p;
-    const std::pair<int, QFileDevice::Permission> map[] = {
-        {0400, QFileDevice::ReadOwner}, {0200, QFileDevice::WriteOwner}, {0100, QFileDevice::ExeOwner},
-        {0040, QFileDevice::ReadGroup}, {0020, QFileDevice::WriteGroup}, {0010, QFileDevice::ExeGroup},
-        {0004, QFileDevice::ReadOther}, {0002, QFileDevice::WriteOther}, {0001, QFileDevice::ExeOther},
-    };
-    for (const auto& [bit, flag] : map)
-        if (unixMode & bit)
-            p |= flag;
-    return p;
-}
-
 #ifndef _WIN32
 int processUmask() {
     static const int mask = [] {
@@ -148,29 +171,63 @@ int processUmask() {
 }
 #endif
 
-// One item as a worker left it: its temporary file ready to be renamed, or the reason it failed.
+// What the new file of an item gets: the stored Unix bits less what the umask withholds, or for a
+// DOS item read-only or writable as the system makes new files (then a replaced file keeps its own).
+ExtractionTransaction::Item transactionItem(const ZipArchive::Item& item, int umask) {
+    ExtractionTransaction::Item result;
+    result.relativePath = item.relativePath;
+    result.folder = item.folder;
+    result.mtime = item.mtime;
+    if (item.unixMode >= 0) {
+        result.mode = unsigned(item.unixMode & ~umask) & 0777;
+    } else {
+        const unsigned base = 0666u & ~unsigned(umask);
+        const bool readOnly = item.dosAttributes & dosReadOnly;
+        result.mode = readOnly ? base & ~0222u : base;
+        result.keepReplacedMode = !readOnly;
+    }
+    return result;
+}
+
+// The share done as a whole percentage, in integers whatever sizes the archive claims.
+quint64 percentDone(quint64 done, quint64 total) {
+    if (total == 0 || done >= total)
+        return 100;
+    if (done <= std::numeric_limits<quint64>::max() / 100)
+        return done * 100 / total;
+    return done / (total / 100);
+}
+
+// Sizes as the archive claims them, which may lie: a sum never wraps around.
+quint64 sum(quint64 a, quint64 b) {
+    return a > std::numeric_limits<quint64>::max() - b ? std::numeric_limits<quint64>::max() : a + b;
+}
+
+// One item as a worker left it.
 struct Slot {
     enum class State { Pending, Done, Failed } state = State::Pending;
-    std::unique_ptr<AtomicFile> file;
     QString error;
     std::atomic<quint64> written{0};
 };
 
+struct Stopped {};
+
+// Stages the items on every core at once (each worker with its own reader of the archive); the
+// caller takes them in archive order.
 class Extraction {
 public:
-    Extraction(const QString& fileName, const QByteArray& password, const QString& baseDir,
-               const QList<ZipArchive::Item>& items)
+    Extraction(const QString& fileName, const QByteArray& password, const QList<ZipArchive::Item>& items,
+               ExtractionTransaction& transaction)
         : m_fileName(fileName)
         , m_password(password)
-        , m_baseDir(baseDir)
         , m_items(items)
-        , m_slots(size_t(items.size()))
-        , m_umask(processUmask()) {}
+        , m_transaction(transaction)
+        , m_slots(size_t(items.size())) {}
 
     ~Extraction() { stop(); }
 
     void start() {
-        const int wanted = std::max(1, QThread::idealThreadCount());
+        const int wanted = std::clamp(QThread::idealThreadCount(), 1, maxWorkers);
         const int count = int(std::min<qsizetype>(wanted, m_items.size()));
         for (int i = 0; i < count; ++i)
             m_workers.emplace_back([this] { work(); });
@@ -184,14 +241,13 @@ public:
         m_workers.clear();
     }
 
-    // Waits for item `k`, calling `tick` with its progress while it is under way.
-    Slot& wait(size_t k, const std::function<void(double)>& tick) {
+    // Waits for item `k`, calling `tick` while it is under way.
+    Slot& wait(size_t k, const std::function<void()>& tick) {
         Slot& slot = m_slots[k];
         std::unique_lock lock(m_mutex);
         while (slot.state == Slot::State::Pending) {
             lock.unlock();
-            const quint64 size = m_items[qsizetype(k)].size;
-            tick(size ? double(slot.written.load()) / double(size) : 0.0);
+            tick();
             lock.lock();
             m_ready.wait_for(lock, std::chrono::milliseconds(20),
                              [&] { return slot.state != Slot::State::Pending; });
@@ -210,7 +266,6 @@ private:
         } catch (const Error& error) {
             openError = QString::fromUtf8(error.what());
         }
-        std::vector<char> buffer(256 * 1024);
         while (!m_stop) {
             const size_t k = m_next++;
             if (k >= m_slots.size())
@@ -219,8 +274,10 @@ private:
             QString error = openError;
             if (error.isEmpty()) {
                 try {
-                    extract(archive, m_items[qsizetype(k)], slot, buffer);
-                } catch (const Error& e) {
+                    stage(archive, k, slot);
+                } catch (const Stopped&) {
+                    error = QStringLiteral("stopped");
+                } catch (const std::exception& e) {
                     error = QString::fromUtf8(e.what());
                 }
             }
@@ -235,96 +292,32 @@ private:
             zip_discard(archive);
     }
 
-    void extract(zip* archive, const ZipArchive::Item& item, Slot& slot, std::vector<char>& buffer) {
-        const QString target = m_baseDir + QDir::toNativeSeparators(item.relativePath);
-        const QString shown = displayName(item.storedName);
-        if (item.folder) {
-            if (!QDir().mkpath(target))
-                fail(QStringLiteral("Cannot create the folder %1").arg(QDir::toNativeSeparators(target)));
+    void stage(zip* archive, size_t k, Slot& slot) {
+        const ZipArchive::Item& item = m_items[qsizetype(k)];
+        if (item.folder)
             return;
-        }
-        const QString folder = QFileInfo(target).absolutePath();
-        if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
-            fail(QStringLiteral("Cannot create the folder %1").arg(QDir::toNativeSeparators(folder)));
-
-        auto file = std::make_unique<AtomicFile>(target);
-        file->open();
-        zip_file_t* entry = zip_fopen_index_encrypted(
-            archive, item.index, 0, m_password.isEmpty() ? nullptr : m_password.constData());
-        if (!entry)
-            fail(QStringLiteral("%1: %2").arg(shown, QString::fromUtf8(zip_strerror(archive))));
-        // libzip tells a damaged item only on the read after its last byte.
-        for (;;) {
-            if (m_stop) {
-                zip_fclose(entry);
-                return;
-            }
-            const zip_int64_t n = zip_fread(entry, buffer.data(), buffer.size());
-            if (n < 0) {
-                const QString why = QString::fromUtf8(zip_file_strerror(entry));
-                zip_fclose(entry);
-                fail(QStringLiteral("%1: %2").arg(shown, why));
-            }
-            if (n == 0)
-                break;
-            try {
-                file->write(buffer.data(), n);
-            } catch (const Error&) {
-                zip_fclose(entry); // a full disk must not leak the item's reader
-                throw;
-            }
-            slot.written += quint64(n);
-        }
-        const int closed = zip_fclose(entry);
-        if (closed != 0)
-            fail(QStringLiteral("%1: %2").arg(shown, zipErrorText(closed)));
-
-        if (item.unixMode >= 0) {
-            // As stored, less what the user's umask withholds from new files.
-            file->setMode(permissionsOf(item.unixMode & ~m_umask), true);
-        } else {
-            // A DOS item: read-only, or writable as the system makes new files.
-            const int base = 0666 & ~m_umask;
-            const bool readOnly = item.dosAttributes & dosReadOnly;
-            file->setMode(permissionsOf(readOnly ? base & ~0222 : base), readOnly);
-        }
-        if (item.mtime >= 0)
-            file->setModificationTime(item.mtime);
-        slot.file = std::move(file);
+        m_transaction.stage(k, [&](ExtractionTransaction::Writer& writer) {
+            readItem(archive, item.index, m_password, displayName(item.storedName),
+                     [&](const char* data, std::size_t size) {
+                         if (m_stop)
+                             throw Stopped();
+                         writer.write(data, size);
+                         slot.written += quint64(size);
+                     });
+        });
     }
 
     const QString m_fileName;
     const QByteArray m_password;
-    const QString m_baseDir;
-    const QList<ZipArchive::Item> m_items;
+    const QList<ZipArchive::Item>& m_items;
+    ExtractionTransaction& m_transaction;
     std::vector<Slot> m_slots;
-    // Read before any worker runs: reading the umask sets it for a moment, and a folder or file a
-    // worker made in that moment would get the wrong permissions.
-    const int m_umask;
     std::vector<std::thread> m_workers;
     std::atomic<size_t> m_next{0};
     std::atomic<bool> m_stop{false};
     std::mutex m_mutex;
     std::condition_variable m_ready;
 };
-
-// Flushes the finished files together, then renames each over its target in archive order.
-void commitAll(std::vector<std::unique_ptr<AtomicFile>>& files, bool flush) {
-    std::vector<AtomicFile*> batch;
-    for (auto& file : files)
-        batch.push_back(file.get());
-    if (flush)
-        AtomicFile::flushTogether(batch);
-    std::set<QString> folders;
-    for (auto& file : files) {
-        file->commit(false);
-        folders.insert(QFileInfo(file->target()).absolutePath());
-    }
-    if (flush)
-        for (const QString& folder : folders)
-            AtomicFile::flushFolder(folder);
-    files.clear();
-}
 
 } // namespace
 
@@ -369,13 +362,12 @@ void ZipArchive::OpenArchive() {
         item.folder = item.storedName.endsWith(u'/') || item.storedName.endsWith(u'\\') ||
                       (item.dosAttributes & dosDirectory);
         item.relativePath = relativePathOf(item.storedName);
-        QString why = unsafeReason(item.storedName, symlink);
-        if (why.isEmpty() && item.relativePath.isEmpty() && !item.folder)
-            why = QStringLiteral("has no name");
-        if (!why.isEmpty()) {
+        std::optional<ExtractionFault> why = unsafeReason(item.storedName, symlink);
+        if (!why && item.relativePath.isEmpty() && !item.folder)
+            why = ExtractionFault::NamelessItem;
+        if (why) {
             zip_discard(archive);
-            fail(QStringLiteral("The archive item \"%1\" %2; nothing was extracted")
-                     .arg(item.storedName, why));
+            fail(extractionFaultText(*why, withVisibleControls(item.storedName)));
         }
         items.append(item);
     }
@@ -392,56 +384,62 @@ void ZipArchive::CloseArchive() {
 
 void ZipArchive::ExtractFiles(const QString& mask, quint32 attributeFilter) {
     if (!m_zip)
-        fail(QStringLiteral("The archive is not open"));
+        fail(QStringLiteral("Архив не открыт"));
     QList<Item> admitted;
     quint64 total = 0;
     for (const Item& item : m_items) {
         const QString name = item.relativePath.section(u'/', -1);
         if ((item.folder || matchesMask(mask, name)) && passesFilter(item.dosAttributes, attributeFilter)) {
             admitted.append(item);
-            total += item.size;
+            total = sum(total, item.size);
         }
     }
 
-    // Temporary files that a killed run left in the folders this archive writes to.
-    std::set<QString> folders;
+    // What a killed run left goes first: its changes are finished or undone.
+    ExtractionTransaction::recover(m_baseDir);
+    ExtractionTransaction transaction(m_baseDir, m_flushBuffers);
+    std::vector<ExtractionTransaction::Item> planned;
+    planned.reserve(size_t(admitted.size()));
+    const int umask = processUmask();
     for (const Item& item : admitted)
-        folders.insert(QFileInfo(m_baseDir + QDir::toNativeSeparators(item.relativePath)).absolutePath());
-    for (const QString& folder : folders)
-        AtomicFile::removeLeftovers(folder);
+        planned.push_back(transactionItem(item, umask));
+    transaction.begin(std::move(planned));
 
     const auto overall = [&](quint64 done) {
         if (m_events.overallProgress)
-            m_events.overallProgress(total ? 100.0 * double(done) / double(total) : 100.0);
+            m_events.overallProgress(double(percentDone(done, total)));
     };
-
-    Extraction extraction(m_fileName, m_password, m_baseDir, admitted);
-    extraction.start();
-    std::vector<std::unique_ptr<AtomicFile>> finished;
-    quint64 done = 0;
-    overall(0);
-    for (size_t k = 0; k < size_t(admitted.size()); ++k) {
-        const Item& item = admitted[qsizetype(k)];
-        const QString shown = displayName(item.storedName);
-        if (m_events.extractFile)
-            m_events.extractFile(shown);
-        Slot& slot = extraction.wait(k, [&](double progress) {
+    Extraction extraction(m_fileName, m_password, admitted, transaction);
+    try {
+        extraction.start();
+        quint64 done = 0;
+        overall(0);
+        for (size_t k = 0; k < size_t(admitted.size()); ++k) {
+            const Item& item = admitted[qsizetype(k)];
+            const QString shown = displayName(item.storedName);
+            if (m_events.extractFile)
+                m_events.extractFile(shown);
+            const Slot& slot = extraction.wait(k, [&] {
+                const quint64 written = extraction.written(k);
+                if (m_events.fileProgress)
+                    m_events.fileProgress(
+                        shown, item.size ? double(std::min(written, item.size)) / double(item.size) : 0.0);
+                overall(sum(done, std::min(written, item.size)));
+            });
+            if (slot.state == Slot::State::Failed)
+                fail(slot.error);
+            done = sum(done, item.size);
             if (m_events.fileProgress)
-                m_events.fileProgress(shown, progress);
-            overall(done + extraction.written(k));
-        });
-        if (slot.state == Slot::State::Failed) {
-            extraction.stop();
-            commitAll(finished, m_flushBuffers);
-            fail(slot.error);
+                m_events.fileProgress(shown, 1.0);
+            overall(done);
         }
-        if (slot.file)
-            finished.push_back(std::move(slot.file));
-        done += item.size;
-        if (m_events.fileProgress)
-            m_events.fileProgress(shown, 1.0);
-        overall(done);
+        extraction.stop();
+        transaction.commit();
+    } catch (const std::exception& error) {
+        extraction.stop();
+        if (!transaction.rollback())
+            fail(QString::fromUtf8(error.what()) + QStringLiteral(". ") +
+                 extractionFaultText(ExtractionFault::RollbackFailed, QDir::toNativeSeparators(m_baseDir)));
+        throw ExtractionRolledBack(error.what());
     }
-    extraction.stop();
-    commitAll(finished, m_flushBuffers);
 }

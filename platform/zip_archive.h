@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/error.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
@@ -8,11 +10,18 @@
 
 struct zip;
 
+// An extraction error after which every change of the extraction was undone: the folder holds what
+// it held before.
+class ExtractionRolledBack : public Error {
+public:
+    using Error::Error;
+};
+
 // The update archive's reader: a single-file ZIP whose items carry traditional PKWARE encryption.
-// It extracts every admitted item below a base folder, re-creating the stored folders, replacing
-// existing (also read-only) files through flushed temporary files, and restoring the stored
-// attributes. Items are decrypted and inflated on every core at once; the events come on the
-// calling thread, in archive order.
+// It extracts every admitted item below a base folder as one transaction (see ExtractionTransaction):
+// re-creating the stored folders, replacing existing (also read-only) files and links, restoring the
+// stored attributes, and leaving the folder all old or all new. Items are decrypted and inflated on
+// several cores at once; the events come on the calling thread, in archive order.
 class ZipArchive {
 public:
     struct Events {
@@ -20,7 +29,7 @@ public:
         std::function<void(const QString& fileName)> extractFile;
         // While an item is under way: the fraction of it done, 0 to 1.
         std::function<void(const QString& fileName, double progress)> fileProgress;
-        // The share of the whole extraction done, a percentage 0 to 100.
+        // The share of the whole extraction done, a whole percentage 0 to 100.
         std::function<void(double progress)> overallProgress;
     };
 
@@ -41,11 +50,14 @@ public:
 
     // Opens the file read-only, closing an archive still open first. Raises Error for a file that
     // is no readable ZIP archive, and for an archive with an item that would land outside the base
-    // folder (absolute, drive letter, "..") or that is a symbolic link: such an archive is refused
-    // as a whole.
+    // folder (absolute, drive letter, ".."), that is a symbolic link or whose name holds a control
+    // character: such an archive is refused as a whole.
     void OpenArchive();
     // Extracts the items whose file name matches `mask` ("*.*": all) and whose DOS attributes pass
-    // `attributeFilter`. Raises Error on the first failure; the items before it stay extracted.
+    // `attributeFilter` below the base folder, which is a folder whether or not its text ends in a
+    // separator. Raises Error on the first failure: ExtractionRolledBack once the folder is as it
+    // was before, a plain Error when a folder on the items' way is a link (nothing was written) or
+    // when the undoing must wait for the next run.
     void ExtractFiles(const QString& mask, quint32 attributeFilter);
     void CloseArchive();
 

@@ -56,8 +56,7 @@ private Q_SLOTS:
         KitFolders kit;
         kit.installKit();
         kit.writeUpdateArchive(twoItems());
-        qputenv("XDG_RUNTIME_DIR", kit.root.toUtf8()); // where the child looks for the lock too
-        QLockFile lock(updateLockPath(kit.extraction));
+        std::unique_ptr<UpdateLock> lock;
         if (setup == QStringLiteral("noprogram"))
             QFile::remove(kit.installation + QStringLiteral("bistral.exe"));
         else if (setup == QStringLiteral("noarchive"))
@@ -67,7 +66,7 @@ private Q_SLOTS:
         else if (setup == QStringLiteral("registry"))
             QDir().mkpath(kit.registryPath + QStringLiteral(".lock/taken")); // no lock file can be made
         else if (setup == QStringLiteral("locked"))
-            QVERIFY(lock.tryLock(0));
+            QVERIFY((lock = UpdateLock::take(kit.extraction)));
         else if (setup == QStringLiteral("dword"))
             writeBytes(kit.registryPath,
                        regeditFile(QStringLiteral(

@@ -1,11 +1,12 @@
 #include "app/update_lock.h"
 #include "platform/error.h"
-#include "support/lock_files.h"
 #include "support/window_fixture.h"
 
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+
+#include <cmath>
 
 namespace {
 
@@ -158,7 +159,7 @@ private Q_SLOTS:
         QCOMPARE(log.size(), 4);
         QCOMPARE(log[2], QString());
         QVERIFY2(log[3].startsWith(QStringLiteral("Ошибка: ")) &&
-                     log[3].contains(QStringLiteral("Not a zip archive")),
+                     log[3].contains(QStringLiteral("не является архивом ZIP")),
                  qPrintable(log[3]));
         QCOMPARE(f.selectedRow(), 3);
         QCOMPARE(version(f, "vus_bistral"), QStringLiteral("3.6"));
@@ -229,6 +230,9 @@ private Q_SLOTS:
         QTest::newRow("37.5") << 37.5 << 37;
         QTest::newRow("99.9") << 99.9 << 99;
         QTest::newRow("100") << 100.0 << 100;
+        QTest::newRow("beyond the range") << 250.0 << 100;
+        QTest::newRow("below the range") << -3.0 << 0;
+        QTest::newRow("not a number") << std::nan("") << 0;
     }
     void overallProgressTruncates() {
         QFETCH(double, progress);
@@ -236,6 +240,30 @@ private Q_SLOTS:
         WindowFixture f;
         f.window->ArchiverOverallProgress(progress);
         QCOMPARE(f.ui().ProgressBar1->value(), position);
+    }
+
+    // "D:\\НовыйБистрал\\" gives the extraction folder "D:\\Новый": a folder, so the items go into it,
+    // never beside it under glued names.
+    void extractionFolderWithoutSeparator() {
+        WindowFixture f;
+        const QString installation = f.root + QStringLiteral("НовыйБистрал/");
+        QVERIFY(QDir().mkpath(installation + QStringLiteral("base")));
+        writeBytes(installation + QStringLiteral("bistral.exe"), "companion");
+        writeBytes(installation + QStringLiteral("base/MainBase.accdb"), "database");
+        writeBytes(
+            f.registryPath,
+            regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n"
+                                       "\"ProgrammVersion\"=\"3.6\"\n")
+                            .arg(KitFolders::escapedForRegistry(installation))));
+        f.writeUpdateArchive(twoItems());
+        f.ui().Button3->click();
+        QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
+        QVERIFY(f.log().contains(QStringLiteral("Начинаю распаковку файлов в папку: ") + f.root +
+                                 QStringLiteral("Новый")));
+        QCOMPARE(readBytes(f.root + QStringLiteral("Новый/a.dll")), QByteArray("new a"));
+        QCOMPARE(readBytes(f.root + QStringLiteral("Новый/docs/b.txt")), QByteArray("new b"));
+        QVERIFY(!QFileInfo::exists(f.root + QStringLiteral("Новыйa.dll")));
+        QVERIFY(!QFileInfo::exists(f.root + QStringLiteral("Новыйdocs")));
     }
 
     // The event queue runs during the extraction; a close asked for meanwhile waits for its end.
@@ -261,42 +289,53 @@ private Q_SLOTS:
         WindowFixture f;
         f.installKit();
         f.writeUpdateArchive(twoItems());
-        QLockFile other(updateLockPath(f.extraction));
-        QVERIFY(other.tryLock(0));
+        std::unique_ptr<UpdateLock> other = UpdateLock::take(f.extraction);
+        QVERIFY(other);
         f.ui().Button3->click();
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].caption, QStringLiteral("Внимание"));
         QVERIFY(f.log().isEmpty());
         QVERIFY(!QFileInfo::exists(f.extraction + QStringLiteral("a.dll")));
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::AlreadyRunning);
-        other.unlock();
+        other.reset();
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
+        QVERIFY(!QFileInfo::exists(f.extraction + UpdateLock::fileName()));
     }
 
-    // An updater killed between making its lock file and writing itself into it leaves the file
-    // empty, and one killed while it removed a dead updater's lock (or a dead companion of that lock)
-    // leaves one of QLockFile's companion files empty; none of them turns a later update away.
-    void lockFilesOfAKilledUpdater_data() {
-        QTest::addColumn<int>("deadLevels"); // locks naming an ended process below the empty one
-        QTest::addColumn<int>("secondsAgo");
-        QTest::newRow("empty, left a minute ago") << 0 << 60;
-        QTest::newRow("empty, left just now") << 0 << 0;
-        QTest::newRow("its removal killed") << 1 << 5; // QLockFile's own stale time is 30 s
-        QTest::newRow("the removal of its companion killed") << 2 << 5;
+    // The lock file of a killed updater holds nothing up; a lock that cannot be taken for another
+    // reason is an error of its own, with that reason, and not "another updater".
+    void lockLeftOrRefused_data() {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("error"); // empty: the update completes
+        QTest::newRow("left by a killed updater") << "file"
+                                                  << "";
+        QTest::newRow("a folder in its place") << "folder"
+                                               << "Не удается заблокировать папку %1 для обновления: "
+                                                  "Указанный путь является папкой";
     }
-    void lockFilesOfAKilledUpdater() {
-        QFETCH(int, deadLevels);
-        QFETCH(int, secondsAgo);
+    void lockLeftOrRefused() {
+        QFETCH(QString, setup);
+        QFETCH(QString, error);
         WindowFixture f;
         f.installKit();
         f.writeUpdateArchive(twoItems());
-        const QStringList chain = leaveLockChain(updateLockPath(f.extraction), deadLevels, secondsAgo);
-        QVERIFY(!chain.isEmpty());
+        const QString lockPath = f.extraction + UpdateLock::fileName();
+        if (setup == QStringLiteral("file"))
+            writeBytes(lockPath, "");
+        else
+            QVERIFY(QDir().mkpath(lockPath));
         f.ui().Button3->click();
-        QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
-        for (const QString& lock : chain)
-            QVERIFY2(!QFileInfo::exists(lock), qPrintable(lock));
+        if (error.isEmpty()) {
+            QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
+            QVERIFY(!QFileInfo::exists(lockPath));
+            return;
+        }
+        QCOMPARE(f.dialogs.shown.size(), 1);
+        QCOMPARE(f.dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
+        QCOMPARE(f.dialogs.shown[0].text, error.arg(QDir::toNativeSeparators(f.extraction)));
+        QVERIFY(f.log().isEmpty());
+        QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::NotRun);
     }
 };
 

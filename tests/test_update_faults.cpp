@@ -1,10 +1,12 @@
 // Faults during an update, with the built updater as a separate process: the disk fills during the
 // extraction, the registry file cannot be replaced, the program is killed at random moments.
 
-#include "platform/atomic_file.h"
+#include "app/update_lock.h"
 #include "platform/error.h"
+#include "platform/extraction_transaction.h"
 #include "platform/registry_file.h"
 #include "platform/registry_file_format.h"
+#include "support/folder_tree.h"
 #include "support/kit_folders.h"
 #include "support/updater_process.h"
 
@@ -83,8 +85,10 @@ QMap<QString, QByteArray> filesBelow(const QString& folder) {
     return files;
 }
 
+// What a killed run may leave in the kit until the next run: its staging folder and its lock file.
 bool isLeftover(const QString& path) {
-    return QFileInfo(path).fileName().contains(AtomicFile::temporaryMarker());
+    return path.startsWith(ExtractionTransaction::stagingFolderName() + u'/') ||
+           path == UpdateLock::fileName();
 }
 
 enum class Leftovers { Forbidden, Allowed };
@@ -111,6 +115,45 @@ QString kitProblem(const KitFolders& kit, const QList<Target>& targets, Leftover
         if (leftovers == Leftovers::Forbidden || !isLeftover(it.key()))
             return QStringLiteral("%1 should not be there").arg(it.key());
     return QString();
+}
+
+// The rollback's own line, after the error line.
+const QString rolledBackLine = QStringLiteral("Изменения отменены: файлы программы остались прежними.");
+
+// Every file below `folder` with its permission bits, and every folder, links as links.
+QStringList treeBelow(const QString& folder) {
+    QStringList tree;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info = it.nextFileInfo();
+        struct stat st {};
+        ::lstat(QFile::encodeName(info.filePath()).constData(), &st);
+        QString entry =
+            QDir(folder).relativeFilePath(info.filePath()) + QStringLiteral(" %1").arg(st.st_mode, 0, 8);
+        if (info.isFile() && !info.isSymLink())
+            entry += u' ' + QString::fromLatin1(readBytes(info.filePath()).toHex().left(64)) +
+                     QString::number(info.size());
+        tree.append(entry);
+    }
+    tree.sort();
+    return tree;
+}
+
+// A process modifier that runs the updater as the user nobody; empty when this system lacks one.
+std::function<void(QProcess&)> asNobody(uid_t& uid) {
+    const passwd* user = ::getpwnam("nobody");
+    if (!user || user->pw_uid == 0)
+        return {};
+    uid = user->pw_uid;
+    const gid_t gid = user->pw_gid;
+    const uid_t id = uid;
+    return [id, gid](QProcess& process) {
+        process.setChildProcessModifier([id, gid] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(id) != 0)
+                ::_exit(126);
+        });
+    };
 }
 
 // How many targets hold their new content.
@@ -163,8 +206,8 @@ class TestUpdateFaults : public QObject {
 
 private Q_SLOTS:
     // A write that does not fit on the disk fails (EFBIG under a file-size limit whose signal is
-    // ignored): the extraction ends at that item; the items before it stay extracted, it and those
-    // after it stay old, and nothing half-written is left.
+    // ignored): the extraction ends at that item and is undone, every file stays old and nothing
+    // half-written is left.
     void diskFillsDuringExtraction_data() {
         QTest::addColumn<int>("tooBig"); // the item that does not fit
         QTest::newRow("the first item") << 0;
@@ -184,6 +227,7 @@ private Q_SLOTS:
         KitFolders kit;
         prepareKit(kit, targets);
         const QByteArray registry = readBytes(kit.registryPath);
+        const QStringList before = treeBelow(kit.extraction);
 
         const UpdaterRun result = runUpdater(kit, {QStringLiteral("--silent")}, [](QProcess& process) {
             process.setChildProcessModifier([] {
@@ -196,23 +240,238 @@ private Q_SLOTS:
         QCOMPARE(result.exitCode, 4);
         // The box, and nothing else: no crash report, no leak report of a sanitizer build.
         QCOMPARE(result.err, QStringList{QStringLiteral("Неудачно!: Ошибка обновления!")});
-        QVERIFY(!result.out.isEmpty());
-        QCOMPARE(result.out.last(), QStringLiteral("Ошибка: Cannot write %1: %2")
-                                        .arg(QDir::toNativeSeparators(kit.extraction + targets[tooBig].name),
-                                             QString::fromLocal8Bit(std::strerror(EFBIG))));
+        QVERIFY(result.out.size() >= 2);
+        QCOMPARE(result.out.last(), rolledBackLine);
+        QCOMPARE(result.out[result.out.size() - 2],
+                 QStringLiteral("Ошибка: Не удается записать файл %1: Файл слишком велик")
+                     .arg(QDir::toNativeSeparators(kit.extraction + targets[tooBig].name)));
         QVERIFY(!result.out.contains(extractedLine));
         QVERIFY(!result.out.contains(successLine));
         QCOMPARE(readBytes(kit.registryPath), registry);
-        const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
-        QVERIFY2(problem.isEmpty(), qPrintable(problem));
-        // The items before the failure stay extracted; the failed one and those after it stay old.
-        for (int i = 0; i < targets.size(); ++i) {
-            const QByteArray now = readBytes(kit.extraction + targets[i].name);
-            QVERIFY2(now == (i < tooBig ? targets[i].newData : targets[i].oldData),
-                     qPrintable(targets[i].name));
-        }
+        QCOMPARE(treeBelow(kit.extraction), before);
         QCOMPARE(QDir(kit.root).entryList(QDir::Files | QDir::Hidden).join(u' '),
                  QStringLiteral("registry.reg"));
+    }
+
+    // The update fails after some files were already replaced, or while it stages the last item: the
+    // kit is byte for byte as before, the log says so, and the registry keeps the old versions.
+    void failedUpdateIsUndone_data() {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("error"); // %1: the extraction folder, native
+        QTest::newRow("CRC error in the last item")
+            << "crc"
+            << "Ошибка контрольной суммы (CRC) в файле new/e.txt: архив поврежден";
+        QTest::newRow("a folder at a file's place")
+            << "folder"
+            << "Не удается заменить файл %1lib/d.bin: на его месте находится папка";
+        QTest::newRow("a file that cannot be replaced")
+            << "locked"
+            << "Не удается заменить файл %1lib/c.bin: Отказано в доступе";
+    }
+    void failedUpdateIsUndone() {
+        QFETCH(QString, fault);
+        QFETCH(QString, error);
+        QList<Target> targets = {
+            {QStringLiteral("a.dll"), "old a", content(1, 40 * 1024)},
+            {QStringLiteral("docs/b.txt"), "old b", content(2, 5000)},
+            {QStringLiteral("lib/c.bin"), "old c", content(3, 60 * 1024)},
+            {QStringLiteral("lib/d.bin"), "old d", content(4, 30 * 1024)},
+            {QStringLiteral("new/e.txt"), QByteArray(), content(5, 3000)},
+        };
+        KitFolders kit;
+        prepareKit(kit, targets);
+        std::function<void(QProcess&)> adjust;
+        if (fault == QStringLiteral("crc")) {
+            // The last item is stored: one byte of its data changed fails its check.
+            QByteArray bytes = readBytes(kit.archivePath());
+            // The local header comes first, 30 bytes before the name.
+            const qsizetype header = bytes.indexOf("new/e.txt") - 30;
+            const int extra = uchar(bytes[header + 28]) | uchar(bytes[header + 29]) << 8;
+            const qsizetype data = header + 30 + 9 + extra + 12 + 1000;
+            bytes[data] = char(bytes[data] ^ 0x55);
+            writeBytes(kit.archivePath(), bytes);
+        } else if (fault == QStringLiteral("folder")) {
+            QFile::remove(kit.extraction + QStringLiteral("lib/d.bin"));
+            QVERIFY(QDir().mkpath(kit.extraction + QStringLiteral("lib/d.bin/inside")));
+        } else if (::geteuid() == 0) {
+            // Root may rename anywhere: the updater runs as nobody, who owns the kit but lib.
+            uid_t uid = 0;
+            const std::function<void(QProcess&)> nobody = asNobody(uid);
+            if (!nobody)
+                QSKIP("As root this case runs the updater as the user nobody, which this system lacks.");
+            // A runtime folder of its own, so that Qt has nothing to warn about.
+            const QString runtime = kit.root + QStringLiteral("run");
+            QVERIFY(QDir().mkpath(runtime));
+            QVERIFY(::chown(QFile::encodeName(runtime).constData(), uid, gid_t(-1)) == 0);
+            QVERIFY(::chmod(QFile::encodeName(runtime).constData(), 0700) == 0);
+            adjust = [nobody, runtime](QProcess& process) {
+                QProcessEnvironment env = process.processEnvironment();
+                env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+                process.setProcessEnvironment(env);
+                nobody(process);
+            };
+            QVERIFY(::chmod(QFile::encodeName(kit.root).constData(), 0755) == 0);
+            QDirIterator it(kit.extraction, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            QStringList owned{kit.extraction};
+            while (it.hasNext())
+                owned.append(it.next());
+            for (const QString& path : owned)
+                if (!path.startsWith(kit.extraction + QStringLiteral("lib")))
+                    QVERIFY(::chown(QFile::encodeName(path).constData(), uid, gid_t(-1)) == 0);
+            QVERIFY(::chmod(QFile::encodeName(kit.extraction + QStringLiteral("lib")).constData(), 0755) ==
+                    0);
+        } else {
+            QVERIFY(::chmod(QFile::encodeName(kit.extraction + QStringLiteral("lib")).constData(), 0555) ==
+                    0);
+        }
+        const QByteArray registry = readBytes(kit.registryPath);
+        const QStringList before = treeBelow(kit.extraction);
+
+        const UpdaterRun result = runUpdater(kit, {QStringLiteral("--silent")}, adjust);
+        ::chmod(QFile::encodeName(kit.extraction + QStringLiteral("lib")).constData(), 0755);
+        if (result.exitCode == 126)
+            QSKIP("This system does not let root run the updater as the user nobody.");
+        QCOMPARE(result.exitCode, 4);
+        QCOMPARE(result.err, QStringList{QStringLiteral("Неудачно!: Ошибка обновления!")});
+        QVERIFY(result.out.size() >= 3);
+        // Every item was logged while it was staged; then the error and the rollback.
+        for (const Target& target : targets)
+            QVERIFY2(result.out.contains(QDir::toNativeSeparators(target.name)), qPrintable(target.name));
+        QCOMPARE(result.out.mid(result.out.size() - 3),
+                 (QStringList{QString(),
+                              QStringLiteral("Ошибка: ") +
+                                  QString(error).replace(QStringLiteral("%1"),
+                                                         QDir::toNativeSeparators(kit.extraction)),
+                              rolledBackLine}));
+        QCOMPARE(treeBelow(kit.extraction), before);
+        QCOMPARE(readBytes(kit.registryPath), registry);
+    }
+
+    // Many items under a low limit of open files: every item is extracted, with few descriptors at once.
+    void manyItemsUnderADescriptorLimit_data() {
+        QTest::addColumn<int>("items");
+        QTest::addColumn<int>("limit");
+        QTest::newRow("3,000 items, ulimit -n 256") << 3000 << 256;
+        QTest::newRow("3,000 items, ulimit -n 64") << 3000 << 64;
+    }
+    void manyItemsUnderADescriptorLimit() {
+        QFETCH(int, items);
+        QFETCH(int, limit);
+        QList<Target> targets;
+        for (int i = 0; i < items; ++i)
+            targets.append({QStringLiteral("f%1/item%2.txt").arg(i % 40).arg(i),
+                            i % 3 ? QByteArray() : "old " + QByteArray::number(i),
+                            content(i, 200 + i % 700)});
+        KitFolders kit;
+        prepareKit(kit, targets);
+        const UpdaterRun result = runUpdater(kit, {QStringLiteral("--silent")}, [limit](QProcess& process) {
+            process.setChildProcessModifier([limit] {
+                const rlimit files{rlim_t(limit), rlim_t(limit)};
+                ::setrlimit(RLIMIT_NOFILE, &files);
+            });
+        });
+        QVERIFY2(result.exitCode == 0, qPrintable(result.out.mid(result.out.size() - 3).join(u'\n')));
+        QCOMPARE(newTargets(kit, targets), items);
+        const QString problem = kitProblem(kit, targets, Leftovers::Forbidden);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    }
+
+    // A second process swaps a folder of the kit for a link to a folder outside while the update runs:
+    // not a byte lands outside, and no temporary file is left there.
+    void folderSwappedForALink_data() {
+        QTest::addColumn<int>("line"); // the item line after which the swap comes
+        QTest::newRow("while staging") << 1;
+        QTest::newRow("as the commit starts") << 120;
+    }
+    void folderSwappedForALink() {
+        QFETCH(int, line);
+        QList<Target> targets;
+        for (int i = 0; i < 120; ++i)
+            targets.append({QStringLiteral("docs/part%1.bin").arg(i), "old " + QByteArray::number(i),
+                            content(i, 100 * 1024)});
+        KitFolders kit;
+        prepareKit(kit, targets);
+        const QString outside = kit.root + QStringLiteral("outside");
+        QVERIFY(QDir().mkpath(outside));
+
+        QProcess process;
+        startUpdater(process, kit);
+        QVERIFY(process.waitForStarted());
+        const QByteArray anchor = '\n' + QDir::toNativeSeparators(targets[line - 1].name).toUtf8() + '\n';
+        QByteArray out;
+        while (!out.contains(anchor) && process.state() != QProcess::NotRunning) {
+            process.waitForReadyRead(5);
+            out += process.readAllStandardOutput();
+        }
+        // The folder moves away inside the kit, and a link to the outside takes its place.
+        const QString docs = kit.extraction + QStringLiteral("docs");
+        QVERIFY(QFile::rename(docs, kit.extraction + QStringLiteral("docs.moved")));
+        QVERIFY(QFile::link(outside, docs));
+        const UpdaterRun result = finishUpdater(process);
+
+        QVERIFY2(result.exitCode == 0 || result.exitCode == 4, qPrintable(QString::number(result.exitCode)));
+        QCOMPARE(folder_tree::list(outside), QStringList());
+        QVERIFY(!QFileInfo::exists(kit.extraction + ExtractionTransaction::stagingFolderName()));
+    }
+
+    // Two updaters of one installation meet at its lock whatever their runtime and temporary folders
+    // and whatever path leads them there: the second one gets exit 6 while the first runs.
+    void secondUpdaterOfTheInstallation() {
+        QList<Target> targets;
+        for (int i = 0; i < 150; ++i)
+            targets.append({QStringLiteral("lib/part%1.bin").arg(i), "old", content(i, 200 * 1024)});
+        KitFolders kit;
+        prepareKit(kit, targets);
+        // The second one reaches the installation through a link, with a registry of its own.
+        const QString linked = kit.root + QStringLiteral("Linked");
+        QVERIFY(QFile::link(kit.root + QStringLiteral("Kit"), linked));
+        KitFolders other;
+        other.installKit();
+        const QString installation = linked + QStringLiteral("/ВУС бистрал/");
+        writeBytes(
+            other.registryPath,
+            regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n"
+                                       "\"ProgrammVersion\"=\"3.6\"\n")
+                            .arg(KitFolders::escapedForRegistry(installation))));
+        other.writeUpdateArchive({fileEntry(QStringLiteral("a.dll"), "other")});
+
+        QProcess first;
+        startUpdater(first, kit);
+        QVERIFY(first.waitForStarted());
+        QByteArray out;
+        while (!out.contains("lib/part0.bin\n") && first.state() != QProcess::NotRunning) {
+            first.waitForReadyRead(5);
+            out += first.readAllStandardOutput();
+        }
+        const UpdaterRun second = runUpdater(other, {QStringLiteral("--silent")}, [&](QProcess& process) {
+            QProcessEnvironment env = process.processEnvironment();
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), other.root);
+            env.insert(QStringLiteral("TMPDIR"), other.root);
+            process.setProcessEnvironment(env);
+        });
+        const UpdaterRun result = finishUpdater(first);
+        QCOMPARE(result.exitCode, 0);
+        QCOMPARE(second.exitCode, 6);
+        QVERIFY(!QFileInfo::exists(kit.extraction + QStringLiteral("a.dll")));
+        QCOMPARE(newTargets(kit, targets), int(targets.size()));
+    }
+
+    // The runtime and temporary folders play no part in the lock: unusable ones change nothing.
+    void unusableRuntimeFolder() {
+        KitFolders kit;
+        kit.installKit();
+        kit.writeUpdateArchive(twoItems());
+        const QString notAFolder = kit.root + QStringLiteral("not-a-folder");
+        writeBytes(notAFolder, "x");
+        const UpdaterRun result = runUpdater(kit, {QStringLiteral("--silent")}, [&](QProcess& process) {
+            QProcessEnvironment env = process.processEnvironment();
+            env.insert(QStringLiteral("XDG_RUNTIME_DIR"), notAFolder);
+            env.insert(QStringLiteral("TMPDIR"), notAFolder);
+            process.setProcessEnvironment(env);
+        });
+        QCOMPARE(result.exitCode, 0);
+        QVERIFY(!QFileInfo::exists(kit.extraction + UpdateLock::fileName()));
     }
 
     // The registry file's folder is read-only for the updater: the update ends with its registry
@@ -291,7 +550,8 @@ private Q_SLOTS:
     }
 
     // Killed at any moment, the update leaves every file old or new and a registry file that parses
-    // with each version old or new; what a killed run leaves behind does not stop the next one.
+    // with each version old or new; the next updater makes the files all old or all new before it
+    // does anything else, and leaves nothing behind; nothing stops the run after that.
     void killedAtRandomMoments() {
         QList<Target> targets;
         for (int i = 0; i < 60; ++i)
@@ -388,6 +648,25 @@ private Q_SLOTS:
                 QVERIFY2(kitFault.isEmpty(), qPrintable(where + QStringLiteral(": ") + kitFault));
                 const QString registryFault = registryProblem(kit, states);
                 QVERIFY2(registryFault.isEmpty(), qPrintable(where + QStringLiteral(": ") + registryFault));
+                const int newAfterKill = newTargets(kit, targets);
+
+                // The next updater finishes or undoes the killed one's update before anything else;
+                // without an archive that is all it does.
+                QVERIFY(QFile::rename(kit.archivePath(), kit.archivePath() + QStringLiteral(".away")));
+                const UpdaterRun next = runUpdater(kit);
+                QVERIFY(QFile::rename(kit.archivePath() + QStringLiteral(".away"), kit.archivePath()));
+                QVERIFY2(
+                    next.exitCode == 4,
+                    qPrintable(where + QStringLiteral(": the next run ended with %1").arg(next.exitCode)));
+                const int newAfterNext = newTargets(kit, targets);
+                QVERIFY2(newAfterNext == 0 || newAfterNext == int(targets.size()),
+                         qPrintable(where + QStringLiteral(": %1 of %2 files new after the next run (%3 "
+                                                           "after the kill)")
+                                                .arg(newAfterNext)
+                                                .arg(targets.size())
+                                                .arg(newAfterKill)));
+                const QString left = kitProblem(kit, targets, Leftovers::Forbidden);
+                QVERIFY2(left.isEmpty(), qPrintable(where + QStringLiteral(" and the next run: ") + left));
 
                 QString stage;
                 if (lines.contains(successLine))
@@ -395,8 +674,9 @@ private Q_SLOTS:
                 else if (lines.contains(extractedLine))
                     stage = QStringLiteral("registry writes, %1 of 3 done")
                                 .arg(states.indexOf(readBytes(kit.registryPath)));
-                else if (newTargets(kit, targets) > 0)
-                    stage = QStringLiteral("renames");
+                else if (newAfterKill > 0)
+                    stage = newAfterNext > 0 ? QStringLiteral("commit, finished by the next run")
+                                             : QStringLiteral("commit, undone by the next run");
                 else if (lines.contains(lastItem))
                     stage = QStringLiteral("last item or flush");
                 else if (lines.contains(QDir::toNativeSeparators(targets.first().name)))

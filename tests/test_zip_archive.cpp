@@ -1,9 +1,11 @@
 #include "app/update_archive.h"
 #include "demo/kit_archive.h"
-#include "platform/atomic_file.h"
+#include "platform/archive_errors.h"
 #include "platform/error.h"
+#include "platform/extraction_transaction.h"
 #include "platform/zip_archive.h"
 #include "support/folder_tree.h"
+#include "support/kit_folders.h"
 #include "support/registry_fixture.h"
 
 #include <QDir>
@@ -13,12 +15,15 @@
 
 #include <sys/stat.h>
 
+#include <zip.h>
+
 namespace {
 
 struct Extracted {
     QStringList events;    // item lines in the order raised
     QList<double> overall; // overall progress values
     QString error;         // empty when the extraction completed
+    bool rolledBack = false;
 };
 
 ArchiveEntry withUnixMode(ArchiveEntry entry, quint32 mode) {
@@ -45,7 +50,9 @@ class TestZipArchive : public QObject {
     QString archive() const { return m_dir.filePath(QStringLiteral("res_ad.zip")); }
     QString base() const { return m_dir.filePath(QStringLiteral("base")) + u'/'; }
 
-    Extracted extract(const QByteArray& password = updateArchivePassword()) {
+    Extracted extract(const QByteArray& password = updateArchivePassword(), QString baseDir = QString()) {
+        if (baseDir.isNull())
+            baseDir = base();
         Extracted result;
         ZipArchive zip;
         zip.setEvents({[&](const QString& name) {
@@ -60,11 +67,12 @@ class TestZipArchive : public QObject {
             zip.setFileName(archive());
             zip.setPassword(password);
             zip.OpenArchive();
-            zip.setBaseDir(base());
+            zip.setBaseDir(baseDir);
             zip.ExtractFiles(QStringLiteral("*.*"), ZipArchive::anyFileAttributes);
             zip.CloseArchive();
         } catch (const Error& error) {
             result.error = QString::fromUtf8(error.what());
+            result.rolledBack = dynamic_cast<const ExtractionRolledBack*>(&error) != nullptr;
         }
         return result;
     }
@@ -81,14 +89,13 @@ private Q_SLOTS:
                       fileEntry(QStringLiteral("docs/b.txt"), "new"),
                       fileEntry(QStringLiteral("docs\\sub\\c.txt"), "new")},
                      updateArchivePassword());
-        // Old content, a read-only file and what a killed run left behind.
+        // Old content, a read-only file, and the staging folder of a run killed while it staged.
         writeBytes(base() + QStringLiteral("a.dll"), "old");
         QDir().mkpath(base() + QStringLiteral("docs"));
         writeBytes(base() + QStringLiteral("docs/b.txt"), "old");
         QFile::setPermissions(base() + QStringLiteral("docs/b.txt"), QFile::ReadOwner);
-        writeBytes(base() + QStringLiteral("docs/.b.txt") + AtomicFile::temporaryMarker() +
-                       QStringLiteral("Ab12Cd"),
-                   "partial");
+        QVERIFY(folder_tree::makeFile(
+            base() + ExtractionTransaction::stagingFolderName() + QStringLiteral("/n0"), "partial"));
 
         const Extracted result = extract();
         QCOMPARE(result.error, QString());
@@ -140,18 +147,28 @@ private Q_SLOTS:
     void refusesUnsafeArchivesWhole_data() {
         QTest::addColumn<QByteArray>("name");
         QTest::addColumn<bool>("symlink");
-        QTest::newRow("parent folder") << QByteArray("../evil.txt") << false;
-        QTest::newRow("parent inside") << QByteArray("docs/../../evil.txt") << false;
-        QTest::newRow("backslash parent") << QByteArray("docs\\..\\..\\evil.txt") << false;
-        QTest::newRow("absolute") << QByteArray("/tmp/evil.txt") << false;
-        QTest::newRow("absolute backslash") << QByteArray("\\evil.txt") << false;
-        QTest::newRow("drive letter") << QByteArray("C:\\evil.txt") << false;
-        QTest::newRow("drive relative") << QByteArray("c:evil.txt") << false;
-        QTest::newRow("symbolic link") << QByteArray("link") << true;
+        QTest::addColumn<QString>("shown"); // how the error names the item
+        QTest::newRow("parent folder") << QByteArray("../evil.txt") << false << "../evil.txt";
+        QTest::newRow("parent inside") << QByteArray("docs/../../evil.txt") << false << "docs/../../evil.txt";
+        QTest::newRow("backslash parent")
+            << QByteArray("docs\\..\\..\\evil.txt") << false << "docs\\..\\..\\evil.txt";
+        QTest::newRow("absolute") << QByteArray("/tmp/evil.txt") << false << "/tmp/evil.txt";
+        QTest::newRow("absolute backslash") << QByteArray("\\evil.txt") << false << "\\evil.txt";
+        QTest::newRow("drive letter") << QByteArray("C:\\evil.txt") << false << "C:\\evil.txt";
+        QTest::newRow("drive relative") << QByteArray("c:evil.txt") << false << "c:evil.txt";
+        QTest::newRow("symbolic link") << QByteArray("link") << true << "link";
+        // A line feed would forge a log line, say a success line on a failed run.
+        QTest::newRow("line feed") << QByteArray("a.txt\nforged line") << false << "a.txt\\nforged line";
+        QTest::newRow("carriage return") << QByteArray("docs/b\r.txt") << false << "docs/b\\r.txt";
+        QTest::newRow("other control") << QByteArray("b\x01.txt") << false << "b\\x01.txt";
+        QTest::newRow("delete") << QByteArray("b\x7f.txt") << false << "b\\x7F.txt";
+        QTest::newRow("the updater's own name")
+            << QByteArray("./.Update_3_7.staging/n0") << false << "./.Update_3_7.staging/n0";
     }
     void refusesUnsafeArchivesWhole() {
         QFETCH(QByteArray, name);
         QFETCH(bool, symlink);
+        QFETCH(QString, shown);
         ArchiveEntry bad;
         bad.rawName = name;
         bad.data = "/etc/passwd";
@@ -160,35 +177,53 @@ private Q_SLOTS:
         writeArchive(archive(), {fileEntry(QStringLiteral("first.txt"), "new"), bad},
                      updateArchivePassword());
         const Extracted result = extract();
-        QVERIFY2(result.error.contains(QString::fromLatin1(name)), qPrintable(result.error));
+        QVERIFY2(result.error.contains(u'«' + shown + u'»'), qPrintable(result.error));
+        QVERIFY2(!result.error.contains(u'\n') && !result.error.contains(u'\r'), qPrintable(result.error));
         QVERIFY(result.events.isEmpty());
         QCOMPARE(folder_tree::list(base()), QStringList());
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("evil.txt"))));
     }
 
+    // Every failure leaves the folder as it was: what was staged before it goes, nothing is left.
     void failures_data() {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("damaged item") << "crc"
-                                      << "second.txt: CRC error";
+        QTest::addColumn<QString>("message"); // %1: the base folder, native
+        QTest::addColumn<bool>("rolledBack");
+        QTest::newRow("damaged item")
+            << "crc"
+            << "Ошибка контрольной суммы (CRC) в файле second.txt: архив поврежден" << true;
         QTest::newRow("wrong password") << "password"
-                                        << "first.txt: Wrong password provided";
+                                        << "Неверный пароль для файла first.txt" << true;
         QTest::newRow("no ZIP archive") << "garbage"
-                                        << "Not a zip archive";
+                                        << "Файл %1res_ad.zip не является архивом ZIP" << false;
         QTest::newRow("truncated archive") << "truncated"
-                                           << "Not a zip archive";
-        QTest::newRow("destination cannot be written") << "folder"
-                                                       << "Cannot write";
+                                           << "Файл %1res_ad.zip не является архивом ZIP" << false;
+        QTest::newRow("folder at a file's place")
+            << "folder"
+            << "Не удается заменить файл %1base/second.txt: на его месте находится папка" << true;
+        QTest::newRow("file at a folder's place")
+            << "file"
+            << "Не удается создать папку %1base/docs: на её месте находится файл" << false;
+        QTest::newRow("folder that is a link")
+            << "link"
+            << "Папка %1base/docs является символической ссылкой; архив не распакован, файлы программы "
+               "не изменены"
+            << false;
     }
     void failures() {
         QFETCH(QString, kind);
         QFETCH(QString, message);
+        QFETCH(bool, rolledBack);
         ArchiveEntry second = fileEntry(QStringLiteral("second.txt"), QByteArray(1000, 'B'));
         second.compress = false;
-        writeArchive(archive(), {fileEntry(QStringLiteral("first.txt"), "new"), second},
+        writeArchive(archive(),
+                     {fileEntry(QStringLiteral("first.txt"), "new"), second,
+                      fileEntry(QStringLiteral("docs/third.txt"), "new")},
                      updateArchivePassword());
         QByteArray bytes = readBytes(archive());
         QByteArray password = updateArchivePassword();
+        const QString outside = m_dir.filePath(QStringLiteral("outside"));
+        QDir(outside).removeRecursively();
         if (kind == QStringLiteral("crc")) {
             // The stored item's data: after its local header, its name and the 12-byte encryption header.
             const qsizetype header = bytes.indexOf("second.txt") - 30;
@@ -203,18 +238,76 @@ private Q_SLOTS:
             bytes.truncate(bytes.size() / 2);
         } else if (kind == QStringLiteral("folder")) {
             QDir().mkpath(base() + QStringLiteral("second.txt/inside"));
+        } else if (kind == QStringLiteral("file")) {
+            writeBytes(base() + QStringLiteral("docs"), "a file");
+        } else if (kind == QStringLiteral("link")) {
+            QDir().mkpath(outside);
+            QVERIFY(QFile::link(outside, base() + QStringLiteral("docs")));
         }
         writeBytes(archive(), bytes);
         writeBytes(base() + QStringLiteral("first.txt"), "old");
+        const QStringList before = folder_tree::list(base());
 
         const Extracted result = extract(password);
-        QVERIFY2(result.error.contains(message), qPrintable(result.error));
-        // What came before the failure stays extracted; nothing is left half written.
-        const bool firstWasExtracted = kind == QStringLiteral("crc") || kind == QStringLiteral("folder");
-        QCOMPARE(readBytes(base() + QStringLiteral("first.txt")),
-                 QByteArray(firstWasExtracted ? "new" : "old"));
-        for (const QString& name : folder_tree::list(base()))
-            QVERIFY2(!name.contains(AtomicFile::temporaryMarker()), qPrintable(name));
+        QCOMPARE(result.error, QString(message).replace(QStringLiteral("%1"),
+                                                        QDir::toNativeSeparators(m_dir.path() + u'/')));
+        QCOMPARE(result.rolledBack, rolledBack);
+        QCOMPARE(folder_tree::list(base()), before);
+        QCOMPARE(readBytes(base() + QStringLiteral("first.txt")), QByteArray("old"));
+        QVERIFY(!QFileInfo::exists(outside + QStringLiteral("/third.txt")));
+    }
+
+    // The archive layer's words for libzip's errors, with the system's reason where there is one.
+    void zipErrorTexts_data() {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<int>("systemCode");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("wrong password") << ZIP_ER_WRONGPASSWD << 0 << "Неверный пароль для файла a.dll";
+        QTest::newRow("CRC error") << ZIP_ER_CRC << 0
+                                   << "Ошибка контрольной суммы (CRC) в файле a.dll: архив поврежден";
+        QTest::newRow("not a zip archive") << ZIP_ER_NOZIP << 0 << "Файл a.dll не является архивом ZIP";
+        QTest::newRow("truncated") << ZIP_ER_EOF << 0
+                                   << "Неожиданный конец архива a.dll: архив поврежден или неполон";
+        QTest::newRow("inconsistent") << ZIP_ER_INCONS << 0 << "Архив a.dll поврежден";
+        QTest::newRow("damaged data")
+            << ZIP_ER_COMPRESSED_DATA << 0 << "Ошибка распаковки файла a.dll: сжатые данные повреждены";
+        QTest::newRow("read error") << ZIP_ER_READ << EIO
+                                    << "Ошибка чтения архива a.dll: Ошибка ввода/вывода на устройстве";
+        QTest::newRow("cannot open") << ZIP_ER_OPEN << EACCES
+                                     << "Не удается открыть архив a.dll: Отказано в доступе";
+        QTest::newRow("write error") << ZIP_ER_WRITE << ENOSPC
+                                     << "Ошибка записи файла a.dll: Недостаточно места на диске";
+        QTest::newRow("no password") << ZIP_ER_NOPASSWD << 0 << "Для распаковки файла a.dll нужен пароль";
+        QTest::newRow("other") << ZIP_ER_INTERNAL << 0 << "Ошибка архива a.dll (код 20)";
+    }
+    void zipErrorTexts() {
+        QFETCH(int, code);
+        QFETCH(int, systemCode);
+        QFETCH(QString, text);
+        QCOMPARE(zipErrorText(code, systemCode, QStringLiteral("a.dll")), text);
+    }
+
+    // A base folder is a folder whether or not its text ends in a separator.
+    void baseFolderWithoutSeparator() {
+        writeArchive(archive(), twoItems(), updateArchivePassword());
+        const QString folder = m_dir.filePath(QStringLiteral("Новый"));
+        QDir(folder).removeRecursively();
+        QCOMPARE(extract(updateArchivePassword(), folder).error, QString());
+        QCOMPARE(readBytes(folder + QStringLiteral("/a.dll")), QByteArray("new a"));
+        QCOMPARE(readBytes(folder + QStringLiteral("/docs/b.txt")), QByteArray("new b"));
+        QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("Новыйa.dll"))));
+    }
+
+    // The longest names a file system takes: the staging adds nothing to them.
+    void longestNames() {
+        const QString name = QString(246, u'n') + QStringLiteral(".dll"); // 250 bytes
+        const QString folder = QString(255, u'f');
+        writeArchive(archive(),
+                     {fileEntry(name, "new"), fileEntry(folder + u'/' + QString(255, u'x'), "new")},
+                     updateArchivePassword());
+        QCOMPARE(extract().error, QString());
+        QCOMPARE(readBytes(base() + name), QByteArray("new"));
+        QCOMPARE(readBytes(base() + folder + u'/' + QString(255, u'x')), QByteArray("new"));
     }
 
     void restoresAttributes() {
