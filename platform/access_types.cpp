@@ -154,7 +154,7 @@ ColumnType columnType(const QStringList& words, const QStringList& size, const Q
         key = {QStringLiteral("DOUBLE")};
     const QString text = typeText(words, size);
     if (key.isEmpty())
-        refuse(QStringLiteral("Столбец %1 без типа не поддерживается").arg(column));
+        return ColumnType{}; // SQLite's own column without a type: values keep their own
     const TypeRow* row = nullptr;
     if (key.size() == 1)
         for (const TypeRow& candidate : typeTable())

@@ -29,8 +29,8 @@ struct ColumnType {
 
 // `words`: the type's words in upper case (one, or two for DOUBLE PRECISION and the like);
 // `size`: what its parentheses hold, split at commas; `column`: the column's name as written, for
-// the CHECK. Raises Error, worded for the operator, for a type Access does not have or a size it
-// refuses.
+// the CHECK. No words: SQLite's column without a type, taken as it is. Raises Error, worded for the
+// operator, for a type Access does not have or a size it refuses.
 ColumnType columnType(const QStringList& words, const QStringList& size, const QString& column);
 
 // The name of the CHECK constraint that columnType() asks for, so that a later ALTER COLUMN can
