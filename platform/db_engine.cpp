@@ -1,5 +1,6 @@
 #include "platform/db_engine.h"
 
+#include "platform/access_functions.h"
 #include "platform/access_sql.h"
 #include "platform/sql_tokenizer.h"
 
@@ -275,7 +276,8 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const 
         sqlite3_create_function(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeIgnoringCase,
                                 nullptr, nullptr) != SQLITE_OK ||
         sqlite3_create_function(db, "like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeIgnoringCase,
-                                nullptr, nullptr) != SQLITE_OK)
+                                nullptr, nullptr) != SQLITE_OK ||
+        !registerAccessFunctions(db))
         database->fail();
     database->prepareJournal();
     return database;

@@ -94,6 +94,11 @@ QList<SqlToken> tokenizeSql(const QString& sql, SqlQuoting quoting) {
             if (end < 0)
                 unclosed(quoting == SqlQuoting::Access ? "a quoted text" : "a quoted name");
             add(quoting == SqlQuoting::Access ? SqlToken::Kind::String : SqlToken::Kind::Name, end);
+        } else if (c == u'#' && quoting == SqlQuoting::Access) {
+            const qsizetype close = sql.indexOf(u'#', i + 1);
+            if (close < 0)
+                unclosed("a date literal");
+            add(SqlToken::Kind::Date, close + 1);
         } else if (c == u'`') {
             const qsizetype end = quotedEnd(sql, i, c);
             if (end < 0)

@@ -13,6 +13,7 @@ struct SqlToken {
         Word,   // a bare word: keyword or name
         Name,   // a quoted name: [name], `name` (and "name" in SQLite's own texts)
         String, // a quoted text
+        Date,   // an Access date literal: #3/10/2022#
         Number,
         Parameter, // ?
         Symbol,    // operators and punctuation; <=, >=, <>, !=, ==, || as one token
@@ -29,7 +30,7 @@ struct SqlToken {
 };
 
 enum class SqlQuoting {
-    Access, // "text" is a text, as in Access
+    Access, // "text" is a text and #...# a date, as in Access
     Sqlite, // "name" is a name, as in the schema texts SQLite stores
 };
 

@@ -21,12 +21,40 @@ const QString teachObj =
     QStringLiteral("CREATE TABLE teach_obj (teach_obj_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY,"
                    " teach_obj_name VARCHAR(255), teach_drive BIT)");
 
+// A connection on a fresh encrypted file in `dir`, after `setup`.
+void openFresh(QTemporaryDir& dir, DbConnection& connection, const QStringList& setup) {
+    const QString path = dir.filePath(QStringLiteral("school.accdb"));
+    makeDatabase(path, password);
+    connection.setConnectionString(db::connectionString(path, password));
+    for (const QString& statement : setup)
+        execSql(connection, statement);
+}
+
+QString failureOf(DbConnection& connection, const QString& statement) {
+    try {
+        execSql(connection, statement);
+    } catch (const DataAccessError& failure) {
+        return QString::fromUtf8(failure.what());
+    }
+    return QStringLiteral("(no failure)");
+}
+
 } // namespace
 
 class TestAccessDialect : public QObject {
     Q_OBJECT
 
+    // One file for the cases that leave it as it was: expressions and refused statements.
+    QTemporaryDir m_dir;
+    DbConnection m_shared;
+
 private Q_SLOTS:
+    void initTestCase() {
+        openFresh(m_dir, m_shared,
+                  {QStringLiteral("CREATE TABLE t (a TEXT(10), b TEXT(10), n LONG, d DATETIME)"),
+                   QStringLiteral("INSERT INTO t VALUES ('x', 'y', 1, '2022-03-10')")});
+    }
+
     void statements_data() {
         QTest::addColumn<QStringList>("setup");
         QTest::addColumn<QStringList>("statements");
@@ -179,7 +207,7 @@ private Q_SLOTS:
                            QStringLiteral("INSERT INTO t VALUES ('12', 'x1')")}
             << QStringList{QStringLiteral("ALTER TABLE t ALTER COLUMN a INTEGER"),
                            QStringLiteral("ALTER TABLE t ALTER COLUMN b INTEGER")}
-            << QStringLiteral("do not convert")
+            << QStringLiteral("CHECK constraint failed: access INTEGER")
             << Checks{{QStringLiteral("SELECT a, typeof(a), b FROM t"), QStringLiteral("12|integer|x1")}};
         QTest::newRow("ALTER COLUMN to BIT: numbers become Yes/No, Null becomes No")
             << QStringList{QStringLiteral("CREATE TABLE t (n INTEGER, a INTEGER)"),
@@ -194,6 +222,71 @@ private Q_SLOTS:
             << QStringList{studentTable}
             << QStringList{QStringLiteral(" ALTER TABLE student  ALTER COLUMN nothing VARCHAR(100);")}
             << QStringLiteral("no such column: nothing") << Checks{};
+        QTest::newRow("ALTER COLUMN to MEMO and ADD COLUMN MEMO keep texts of digits")
+            << QStringList{QStringLiteral("CREATE TABLE t (a VARCHAR(10))"),
+                           QStringLiteral("INSERT INTO t VALUES ('0123')"),
+                           QStringLiteral("INSERT INTO t VALUES ('007')")}
+            << QStringList{QStringLiteral("ALTER TABLE t ALTER COLUMN a MEMO"),
+                           QStringLiteral("ALTER TABLE t ADD COLUMN m MEMO, y YESNO"),
+                           QStringLiteral("UPDATE t SET m = '0012345'")}
+            << QString()
+            << Checks{{QStringLiteral("SELECT quote(a), quote(m), y FROM t"),
+                       QStringLiteral("'0123'|'0012345'|False;'007'|'0012345'|False")}};
+        QTest::newRow("COUNTER(seed, increment) numbers from the seed by the increment")
+            << QStringList{QStringLiteral("CREATE TABLE t (id COUNTER(100, 5), a TEXT(10))")}
+            << QStringList{QStringLiteral("INSERT INTO t (a) VALUES ('x')"),
+                           QStringLiteral("INSERT INTO t (a) VALUES ('y')"),
+                           QStringLiteral("INSERT INTO t (a) VALUES ('z')"),
+                           QStringLiteral("INSERT INTO t (a) SELECT a & '2' FROM t WHERE id < 110")}
+            << QString()
+            << Checks{{QStringLiteral("SELECT id, a FROM t ORDER BY id"),
+                       QStringLiteral("100|x;105|y;110|z;115|x2;120|y2")}};
+        QTest::newRow("DISTINCT, GROUP BY, ORDER BY, IN and BETWEEN ignore letter case")
+            << QStringList{QStringLiteral("CREATE TABLE t (name TEXT(20), n LONG)"),
+                           QStringLiteral("INSERT INTO t VALUES ('вус', 1)"),
+                           QStringLiteral("INSERT INTO t VALUES ('Abc', 2)"),
+                           QStringLiteral("INSERT INTO t VALUES ('b', 3)"),
+                           QStringLiteral("INSERT INTO t VALUES ('ВУС', 4)"),
+                           QStringLiteral("INSERT INTO t VALUES ('abc', 5)")}
+            << QStringList{} << QString()
+            << Checks{
+                   {QStringLiteral("SELECT count(*) FROM (SELECT DISTINCT name FROM t)"),
+                    QStringLiteral("3")},
+                   {QStringLiteral("SELECT DISTINCT LCase(name) AS low FROM t ORDER BY LCase(name)"),
+                    QStringLiteral("abc;b;вус")},
+                   {QStringLiteral(
+                        "SELECT LCase(name), count(*), sum(n) FROM t GROUP BY name ORDER BY name DESC"),
+                    QStringLiteral("вус|2|5;b|1|3;abc|2|7")},
+                   {QStringLiteral("SELECT sum(n) FROM t WHERE name IN ('вУс', 'B')"), QStringLiteral("8")},
+                   {QStringLiteral("SELECT sum(n) FROM t WHERE name NOT IN ('вУс', 'B')"),
+                    QStringLiteral("7")},
+                   {QStringLiteral("SELECT sum(n) FROM t WHERE name BETWEEN 'ABC' AND 'B'"),
+                    QStringLiteral("10")},
+                   {QStringLiteral("SELECT max(name) FROM t WHERE n < 4"), QStringLiteral("вус")},
+                   {QStringLiteral("SELECT TOP 2 n FROM t ORDER BY name, n"), QStringLiteral("2;5")}};
+        QTest::newRow("LIKE takes [...] lists, ranges and [!...]")
+            << QStringList{QStringLiteral("CREATE TABLE t (name TEXT(20))"),
+                           QStringLiteral("INSERT INTO t VALUES ('Вождение')"),
+                           QStringLiteral("INSERT INTO t VALUES ('Bus')"),
+                           QStringLiteral("INSERT INTO t VALUES ('[x]')"),
+                           QStringLiteral("INSERT INTO t VALUES ('автобус 2')")}
+            << QStringList{} << QString()
+            << Checks{{QStringLiteral("SELECT name FROM t WHERE name LIKE '[ВB]%'"),
+                       QStringLiteral("Вождение;Bus")},
+                      {QStringLiteral("SELECT name FROM t WHERE name LIKE '[!вb]%' AND name LIKE '%[0-9]'"),
+                       QStringLiteral("автобус 2")},
+                      {QStringLiteral("SELECT name FROM t WHERE name LIKE '[[]x]'"), QStringLiteral("[x]")},
+                      {QStringLiteral("SELECT name FROM t WHERE name LIKE '[a-c]%'"), QStringLiteral("Bus")},
+                      {QStringLiteral("SELECT name FROM t WHERE name LIKE '[ab'"),
+                       QStringLiteral("!не закрыт")}};
+        QTest::newRow("& + / \\ Mod in stored values; Null & text is the text")
+            << QStringList{QStringLiteral("CREATE TABLE t (a TEXT(20), b TEXT(20), n LONG, d DOUBLE)"),
+                           QStringLiteral("INSERT INTO t (a, n) VALUES ('x', 7)")}
+            << QStringList{QStringLiteral(
+                   "UPDATE t SET b = a & b & '-' & n, d = n / 2, n = n \\ 2 + n Mod 4")}
+            << QString()
+            << Checks{{QStringLiteral("SELECT quote(b), quote(d), quote(n) FROM t"),
+                       QStringLiteral("'x-7'|3.5|6")}};
         QTest::newRow("= ignores letter case, Cyrillic included")
             << QStringList{QStringLiteral(
                                "CREATE TABLE category_tc (category_tc_name VARCHAR(255), category_tc_gibdd "
@@ -283,6 +376,295 @@ private Q_SLOTS:
             << Checks{{QStringLiteral("SELECT count(*) FROM teach_obj;  "), QStringLiteral("0")}};
         QTest::newRow("an empty statement is refused") << QStringList{} << QStringList{QStringLiteral(" ; ")}
                                                        << QStringLiteral("Invalid SQL statement") << Checks{};
+    }
+
+    // Each Access type stores what Access stores, and refuses what Access refuses.
+    void types_data() {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("value");  // empty: the column is left out of the INSERT
+        QTest::addColumn<QString>("stored"); // quote() of the stored value, or "!" and the failure
+
+        const auto row = [](const char* type, const char* value, const char* stored) {
+            QTest::addRow("%s %s", type, value)
+                << QString::fromUtf8(type) << QString::fromUtf8(value) << QString::fromUtf8(stored);
+        };
+        row("MEMO", "'0012345'", "'0012345'");
+        row("LONGTEXT", "'007'", "'007'");
+        row("TEXT", "'0123'", "'0123'");
+        row("TEXT(5)", "'Вожде'", "'Вожде'");
+        row("TEXT(5)", "'Вождение'", "!CHECK constraint failed: access TEXT(5)");
+        row("CHAR(3)", "'abcd'", "!CHECK constraint failed: access CHAR(3)");
+        row("STRING(3)", "'abcd'", "!CHECK constraint failed: access STRING(3)");
+        row("VARCHAR(3)", "12", "'12'");
+        row("BYTE", "255", "255");
+        row("BYTE", "256", "!CHECK constraint failed: access BYTE");
+        row("BYTE", "-1", "!CHECK constraint failed");
+        row("SHORT", "'-32768'", "-32768");
+        row("SMALLINT", "32768", "!CHECK constraint failed: access SMALLINT");
+        row("LONG", "'12'", "12");
+        row("LONG", "2147483648", "!CHECK constraint failed: access LONG");
+        row("INTEGER", "5000000000", "5000000000");
+        row("INTEGER", "'x1'", "!CHECK constraint failed: access INTEGER");
+        row("INTEGER", "2.5", "!CHECK constraint failed");
+        row("SINGLE", "2.5", "2.5");
+        row("REAL", "'1.5'", "1.5");
+        row("SINGLE", "'abc'", "!CHECK constraint failed: access SINGLE");
+        row("DOUBLE", "7", "7.0");
+        row("FLOAT", "'0.1'", "0.1");
+        row("CURRENCY", "12.3456", "12.3456");
+        row("MONEY", "'x'", "!CHECK constraint failed: access MONEY");
+        row("DECIMAL(5,2)", "123.45", "123.45");
+        row("NUMERIC(5,2)", "1000", "!CHECK constraint failed: access NUMERIC(5,2)");
+        row("DATETIME", "'2022-03-10'", "'2022-03-10'");
+        row("DATE", "#3/10/2022#", "'2022-03-10'");
+        row("TIME", "#8:30 PM#", "'1899-12-30 20:30:00'");
+        row("YESNO", "", "0");
+        row("YESNO", "True", "-1");
+        row("LOGICAL", "No", "0");
+        row("BIT", "Yes", "-1");
+        row("YESNO", "Null", "!NOT NULL constraint failed");
+        row("LONGBINARY", "X'0102'", "X'0102'");
+        row("OLEOBJECT", "X'00'", "X'00'");
+        row("BINARY(2)", "X'010203'", "!CHECK constraint failed: access BINARY(2)");
+        row("GUID", "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}'", "'{6F9619FF-8B86-D011-B42D-00C04FC964FF}'");
+        row("GUID", "'abc'", "!CHECK constraint failed: access GUID");
+        row("COUNTER", "", "1");
+        row("AUTOINCREMENT(5, 2)", "", "5");
+    }
+
+    void types() {
+        QFETCH(QString, type);
+        QFETCH(QString, value);
+        QFETCH(QString, stored);
+
+        QTemporaryDir dir;
+        DbConnection connection;
+        openFresh(dir, connection, {QStringLiteral("CREATE TABLE t (n LONG, v %1)").arg(type)});
+        const QString insert = value.isEmpty()
+                                   ? QStringLiteral("INSERT INTO t (n) VALUES (1)")
+                                   : QStringLiteral("INSERT INTO t (n, v) VALUES (1, %1)").arg(value);
+        if (stored.startsWith(u'!')) {
+            QVERIFY2(failureOf(connection, insert).contains(stored.mid(1)),
+                     qPrintable(failureOf(connection, insert)));
+            QCOMPARE(rowsOf(connection, QStringLiteral("SELECT count(*) FROM t")), QStringLiteral("0"));
+        } else {
+            QCOMPARE(failureOf(connection, insert), QStringLiteral("(no failure)"));
+            QCOMPARE(rowsOf(connection, QStringLiteral("SELECT quote(v) FROM t")), stored);
+        }
+    }
+
+    // Access's operators and functions, as values.
+    void expressions_data() {
+        QTest::addColumn<QString>("expression");
+        QTest::addColumn<QString>("value"); // quote() of the result, or "!" and the failure
+
+        const auto row = [](const char* expression, const char* value) {
+            QTest::newRow(expression) << QString::fromUtf8(expression) << QString::fromUtf8(value);
+        };
+        row("'a' & 'b'", "'ab'");
+        row("Null & 'b'", "'b'");
+        row("Null & Null", "NULL");
+        row("1 & 2.5", "'12.5'");
+        row("1 + 2 & 3", "'33'");
+        row("'1' + '2'", "'12'");
+        row("'1' + 2", "3");
+        row("'x' + 2", "!Несоответствие типов");
+        row("1 + 2 * 3", "7");
+        row("(1 + 2) * 3", "9");
+        row("10 - 2 - 3", "5");
+        row("-2 * -3", "6");
+        row("7 / 2", "3.5");
+        row("6 / 2", "3.0");
+        row("8 / 2 / 2", "2.0");
+        row("1 / 0", "!Деление на ноль");
+        row("7 \\ 2", "3");
+        row("7.6 \\ 2", "4");
+        row("2.5 \\ 1", "2");
+        row("-7 \\ 2", "-3");
+        row("7 Mod 3", "1");
+        row("-7 Mod 3", "-1");
+        row("7.5 Mod 3", "2");
+        row("2 + 7 Mod 3 * 2", "3");
+        row("5 Mod 0", "!Деление на ноль");
+        row("True", "-1");
+        row("False", "0");
+        row("Yes", "-1");
+        row("No", "0");
+        row("#3/10/2022#", "'2022-03-10'");
+        row("#2022-03-10 08:30#", "'2022-03-10 08:30:00'");
+        row("#12/31/99 11:59:59 PM#", "'1999-12-31 23:59:59'");
+        row("IIf(1 > 2, 'a', 'b')", "'b'");
+        row("IIf(Null, 1, 2)", "2");
+        row("IIf('абв' = 'АБВ', 'да', 'нет')", "'да'");
+        row("IIf('б' IN ('а', 'Б'), 1, 0)", "1");
+        row("IIf('б' BETWEEN 'А' AND 'В', 1, 0)", "1");
+        row("Nz(Null)", "''");
+        row("Nz(Null, 5)", "5");
+        row("Nz('x', 5)", "'x'");
+        row("Len('Вождение')", "8");
+        row("Len(Null)", "NULL");
+        row("Left('Вождение', 3)", "'Вож'");
+        row("Left('abc', -1)", "!Недопустимый аргумент");
+        row("Right('Вождение', 2)", "'ие'");
+        row("Right('abc', 0)", "''");
+        row("Mid('Вождение', 3, 2)", "'жд'");
+        row("Mid('Вождение', 3)", "'ждение'");
+        row("Mid('abc', 5)", "''");
+        row("Mid('abc', 0)", "!Недопустимый аргумент");
+        row("UCase('вождение b')", "'ВОЖДЕНИЕ B'");
+        row("LCase('ВУС-845')", "'вус-845'");
+        row("Trim('  a b  ') & '|'", "'a b|'");
+        row("LTrim('  a ') & RTrim(' b  ')", "'a  b'");
+        row("Len(Now())", "19");
+        row("Len(Date())", "10");
+    }
+
+    void expressions() {
+        QFETCH(QString, expression);
+        QFETCH(QString, value);
+
+        DbConnection& connection = m_shared;
+        const QString sql = QStringLiteral("SELECT quote(%1)").arg(expression);
+        if (value.startsWith(u'!')) {
+            try {
+                rowsOf(connection, sql);
+                QFAIL("no failure");
+            } catch (const DataAccessError& failure) {
+                QVERIFY2(QString::fromUtf8(failure.what()).contains(value.mid(1)), failure.what());
+            }
+        } else {
+            QCOMPARE(rowsOf(connection, sql), value);
+        }
+    }
+
+    // A key or a reference the row breaks refuses the row, and only it.
+    void constraintViolations_data() {
+        QTest::addColumn<QStringList>("setup");
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<QString>("rows"); // of the table afterwards
+
+        const QStringList unique{QStringLiteral("CREATE TABLE t (code TEXT(10) UNIQUE, n LONG)"),
+                                 QStringLiteral("INSERT INTO t VALUES ('ВУС', 1)")};
+        QTest::newRow("UNIQUE column")
+            << unique << QStringLiteral("INSERT INTO t VALUES ('вус', 2)")
+            << QStringLiteral("UNIQUE constraint failed") << QStringLiteral("ВУС|1");
+        QTest::newRow("UNIQUE column, other text")
+            << unique << QStringLiteral("INSERT INTO t VALUES ('вус-2', 2)") << QString()
+            << QStringLiteral("ВУС|1;вус-2|2");
+        QTest::newRow("PRIMARY KEY on text")
+            << QStringList{QStringLiteral(
+                               "CREATE TABLE t (code TEXT(10), n LONG, CONSTRAINT pk PRIMARY KEY (code))"),
+                           QStringLiteral("INSERT INTO t VALUES ('ВУС', 1)")}
+            << QStringLiteral("INSERT INTO t VALUES ('вуС', 2)") << QStringLiteral("UNIQUE constraint failed")
+            << QStringLiteral("ВУС|1");
+        QTest::newRow("CREATE UNIQUE INDEX")
+            << QStringList{QStringLiteral("CREATE TABLE t (code VARCHAR(10), n LONG)"),
+                           QStringLiteral("CREATE UNIQUE INDEX t_code ON t (code)"),
+                           QStringLiteral("INSERT INTO t VALUES ('Вус', 1)")}
+            << QStringLiteral("UPDATE t SET code = 'ВУС'") << QString() << QStringLiteral("ВУС|1");
+        QTest::newRow("CREATE UNIQUE INDEX refuses")
+            << QStringList{QStringLiteral("CREATE TABLE t (code VARCHAR(10), n LONG)"),
+                           QStringLiteral("CREATE UNIQUE INDEX t_code ON t (code, n)"),
+                           QStringLiteral("INSERT INTO t VALUES ('Вус', 1)")}
+            << QStringLiteral("INSERT INTO t VALUES ('ВУС', 1)") << QStringLiteral("UNIQUE constraint failed")
+            << QStringLiteral("Вус|1");
+        const QStringList references{
+            QStringLiteral("CREATE TABLE p (id LONG CONSTRAINT pk PRIMARY KEY)"),
+            QStringLiteral(
+                "CREATE TABLE t (id COUNTER, p_id LONG, CONSTRAINT fk FOREIGN KEY (p_id) REFERENCES p (id))"),
+            QStringLiteral("INSERT INTO p VALUES (1)"), QStringLiteral("INSERT INTO t (p_id) VALUES (1)")};
+        QTest::newRow("FOREIGN KEY to a missing row")
+            << references << QStringLiteral("INSERT INTO t (p_id) VALUES (2)")
+            << QStringLiteral("FOREIGN KEY constraint failed") << QStringLiteral("1|1");
+        QTest::newRow("FOREIGN KEY: deleting a referenced row")
+            << references << QStringLiteral("DELETE FROM p")
+            << QStringLiteral("FOREIGN KEY constraint failed") << QStringLiteral("1|1");
+        QTest::newRow("FOREIGN KEY: Null references nothing")
+            << references << QStringLiteral("INSERT INTO t (p_id) VALUES (Null)") << QString()
+            << QStringLiteral("1|1;2|NULL");
+    }
+
+    void constraintViolations() {
+        QFETCH(QStringList, setup);
+        QFETCH(QString, statement);
+        QFETCH(QString, error);
+        QFETCH(QString, rows);
+
+        QTemporaryDir dir;
+        DbConnection connection;
+        openFresh(dir, connection, setup);
+        if (error.isEmpty())
+            execSql(connection, statement);
+        else
+            QVERIFY2(failureOf(connection, statement).contains(error),
+                     qPrintable(failureOf(connection, statement)));
+        QCOMPARE(rowsOf(connection, QStringLiteral("SELECT * FROM t")), rows);
+    }
+
+    // What the translation does not handle never reaches the database: it is refused by name.
+    void refused_data() {
+        QTest::addColumn<QString>("statement");
+        QTest::addColumn<QString>("message");
+
+        const auto row = [](const char* statement, const char* message) {
+            QTest::newRow(statement) << QString::fromUtf8(statement) << QString::fromUtf8(message);
+        };
+        row("SELECT Format(a, 'yyyy') FROM t", "Функция Format не поддерживается");
+        row("SELECT DLookup('a', 't') FROM t", "Функция DLookup не поддерживается");
+        row("SELECT Round(n, 1) FROM t", "Функция Round не поддерживается");
+        row("SELECT InStr(a, 'x') FROM t", "Функция InStr не поддерживается");
+        row("SELECT First(a) FROM t", "Функция First не поддерживается");
+        row("SELECT IIf(n > 1, 1) FROM t", "Функция IIf с 2 аргументами не поддерживается");
+        row("SELECT Now(1) FROM t", "Функция Now с 1 аргументами не поддерживается");
+        row("SELECT a FROM t WHERE a = 'x' Xor n = 1", "XOR не поддерживается");
+        row("SELECT a FROM t WHERE n = 1 Eqv n = 2", "EQV не поддерживается");
+        row("SELECT n ^ 2 FROM t", "Оператор ^ не поддерживается");
+        row("SELECT [Forms]![Main]![n] FROM t", "Оператор ! не поддерживается");
+        row("SELECT DISTINCTROW a FROM t", "DISTINCTROW не поддерживается");
+        row("SELECT TOP 10 PERCENT a FROM t", "TOP … PERCENT не поддерживается");
+        row("SELECT TOP 2 a FROM t UNION SELECT b FROM t", "TOP в запросе с UNION не поддерживается");
+        row("SELECT DISTINCT * FROM t", "SELECT DISTINCT * не поддерживается: перечислите столбцы");
+        row("SELECT a INTO t2 FROM t", "SELECT … INTO не поддерживается");
+        row("SELECT a FROM t IN 'other.accdb'", "IN с внешней базой данных не поддерживается");
+        row("SELECT a FROM t WHERE d = #13/45/2022#", "Дата #13/45/2022# не распознана");
+        row("DELETE t.* FROM t", "DELETE с таблицей перед FROM не поддерживается");
+        row("TRANSFORM Sum(n) SELECT a FROM t GROUP BY a PIVOT b", "Инструкция TRANSFORM не поддерживается");
+        row("GRANT SELECT ON t TO u", "Инструкция GRANT не поддерживается");
+        row("CREATE VIEW v AS SELECT a FROM t", "CREATE VIEW не поддерживается");
+        row("CREATE PROCEDURE p AS SELECT a FROM t", "CREATE PROCEDURE не поддерживается");
+        row("CREATE TABLE t2 (a HYPERLINK)", "Тип столбца HYPERLINK не поддерживается");
+        row("CREATE TABLE t2 (a TEXT(300))", "Длина текстового столбца a вне пределов 1-255: 300");
+        row("CREATE TABLE t2 (a DECIMAL(30, 2))",
+            "Точность и масштаб в типе столбца DECIMAL(30, 2) не поддерживаются");
+        row("CREATE TABLE t2 (a COUNTER(1, 0))", "Шаг счётчика 0 в типе COUNTER(1, 0) не поддерживается");
+        row("CREATE TABLE t2 (a MEMO(10))", "Тип столбца MEMO(10) с размером не поддерживается");
+        row("CREATE INDEX i ON t (a) WITH PRIMARY", "CREATE INDEX … WITH не поддерживается");
+        row("ALTER TABLE t ADD COLUMN c COUNTER", "ADD COLUMN с типом COUNTER не поддерживается");
+        row("ALTER TABLE t ADD COLUMN c LONG, d CURRENCY(4)",
+            "Тип столбца CURRENCY(4) с размером не поддерживается");
+        row("ALTER TABLE t ADD CONSTRAINT u UNIQUE (a)", "ALTER TABLE … ADD CONSTRAINT не поддерживается");
+        row("ALTER TABLE t ALTER COLUMN a COUNTER", "ALTER COLUMN с типом COUNTER не поддерживается");
+        row("ALTER TABLE t ALTER COLUMN a OLE", "Тип столбца OLE не поддерживается");
+        row("ALTER TABLE t DROP COLUMN a", "ALTER TABLE … DROP не поддерживается");
+    }
+
+    void refused() {
+        QFETCH(QString, statement);
+        QFETCH(QString, message);
+
+        DbConnection& connection = m_shared;
+        const QString schema = QStringLiteral("SELECT type, name, sql FROM sqlite_master");
+        const QString before = rowsOf(connection, schema);
+        try {
+            execSql(connection, statement);
+            QFAIL("no failure");
+        } catch (const DataAccessError& failure) {
+            QCOMPARE(QString::fromUtf8(failure.what()), message);
+            QCOMPARE(connection.Errors().size(), 1);
+        }
+        QCOMPARE(rowsOf(connection, schema), before);
+        QCOMPARE(rowsOf(connection, QStringLiteral("SELECT * FROM t")), QStringLiteral("x|y|1|2022-03-10"));
     }
 
     void statements() {

@@ -1,0 +1,1 @@
+SELECT IIf(n > 1, Nz(a, 'x'), Left(a, 2) & Right(a, 1) & Mid(a, 2, 3)), UCase(a), LCase(Trim(a)), Len(a), Now(), Date() FROM t GROUP BY a HAVING count(*) > 1

@@ -1,0 +1,1 @@
+SELECT Format(a, 'x') FROM t WHERE a LIKE '[!a-c]%' Xor n = 1

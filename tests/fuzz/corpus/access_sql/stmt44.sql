@@ -1,0 +1,1 @@
+UPDATE t SET a = a & '-' & (n + 1) WHERE n IN (SELECT TOP 1 n FROM u ORDER BY n)
