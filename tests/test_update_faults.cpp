@@ -5,6 +5,7 @@
 #include "platform/error.h"
 #include "platform/registry_file.h"
 #include "platform/registry_file_format.h"
+#include "platform/system_error.h"
 #include "support/kit_folders.h"
 #include "support/updater_process.h"
 
@@ -199,7 +200,7 @@ private Q_SLOTS:
         QVERIFY(!result.out.isEmpty());
         QCOMPARE(result.out.last(), QStringLiteral("Ошибка: Cannot write %1: %2")
                                         .arg(QDir::toNativeSeparators(kit.extraction + targets[tooBig].name),
-                                             QString::fromLocal8Bit(std::strerror(EFBIG))));
+                                             QString::fromUtf8(errnoText(EFBIG))));
         QVERIFY(!result.out.contains(extractedLine));
         QVERIFY(!result.out.contains(successLine));
         QCOMPARE(readBytes(kit.registryPath), registry);
