@@ -3,7 +3,8 @@
 
 Run after `bash scripts/build.sh` (it uses build/release); `bash bench/run.sh extraction` runs it too.
 
-    python3 bench/run_extraction.py [--quick] [--runs N] [--shapes files,small,large] [work folder]
+    python3 bench/run_extraction.py [--quick] [--runs N] [--shapes files,small,large]
+                                    [--descriptors N] [work folder]
 
 Three deterministic shapes of the update archive (see bench/bench_extraction.cpp): 2,000 files of
 20-180 KB, 20,000 files of 1-8 KB, one 400 MB file; --quick makes each a tenth of that. Every command
@@ -121,22 +122,24 @@ def run_shape(shape, work, runs, quick):
         shutil.rmtree(os.path.join(work, "target"), ignore_errors=True)
 
     print("\n== %s: %d runs each, in turns, ulimit -n %d" % (shape, runs, DESCRIPTORS))
-    for error in failures:
-        print("  FAILED: " + error)
-    if not results["updater"] or not results["layer"] or not results["layer-noflush"]:
-        print("  no figures: every run of the updater or of the archive layer failed")
-        return
-    med = {k: statistics.median(v) for k, v in results.items()}
-    fastest = min(PEERS, key=lambda name: med[name])
+    for error in sorted(set(failures), key=failures.index):
+        print("  FAILED %d times: %s" % (failures.count(error), error))
+    med = {k: statistics.median(v) for k, v in results.items() if v}
     for k, v in results.items():
-        print("  %-14s median %6.2f s  (%s)" % (k, med[k], ", ".join("%.2f" % x for x in v)))
-    print("  updater / fastest peer (%s): %.2f   [unzip %.2f, bsdtar %.2f, 7z %.2f]" % (
-        fastest, med["updater"] / med[fastest], med["updater"] / med["unzip"], med["updater"] / med["bsdtar"],
-        med["updater"] / med["7z"]))
+        if v:
+            print("  %-14s median %6.2f s  (%s)" % (k, med[k], ", ".join("%.2f" % x for x in v)))
+    fastest = min(PEERS, key=lambda name: med[name])
+    if "updater" in med:
+        print("  updater / fastest peer (%s): %.2f   [unzip %.2f, bsdtar %.2f, 7z %.2f]" % (
+            fastest, med["updater"] / med[fastest], med["updater"] / med["unzip"], med["updater"] / med["bsdtar"],
+            med["updater"] / med["7z"]))
+    else:
+        print("  updater / fastest peer (%s): no figure, no run of the updater completed" % fastest)
     print("  updater peak memory: %.1f MB (target below 100 MB)" % (peak / 1024.0))
-    print("  durability in the archive layer: %.2f s with the flush, %.2f s without (%+.2f s, %+.0f %%)" % (
-        med["layer"], med["layer-noflush"], med["layer"] - med["layer-noflush"],
-        100.0 * (med["layer"] - med["layer-noflush"]) / med["layer-noflush"]))
+    if "layer" in med and "layer-noflush" in med:
+        print("  durability in the archive layer: %.2f s with the flush, %.2f s without (%+.2f s, %+.0f %%)" % (
+            med["layer"], med["layer-noflush"], med["layer"] - med["layer-noflush"],
+            100.0 * (med["layer"] - med["layer-noflush"]) / med["layer-noflush"]))
     if shape == "large":
         print("  one item read into nothing (no disk):")
         for way in ("libzip", "inline", "pipelined"):
@@ -146,12 +149,16 @@ def run_shape(shape, work, runs, quick):
 
 
 def main():
+    global DESCRIPTORS
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--quick", action="store_true", help="each shape a tenth of its size")
     parser.add_argument("--runs", type=int, default=int(os.environ.get("RUNS", "3")))
     parser.add_argument("--shapes", default="files,small,large")
+    parser.add_argument("--descriptors", type=int, default=DESCRIPTORS,
+                        help="the descriptor limit of every timed command (ulimit -n), 1024 unless told")
     parser.add_argument("work", nargs="?", help="where the archives are kept between runs")
     args = parser.parse_args()
+    DESCRIPTORS = args.descriptors
     for path in (TOOL, os.path.join(BUILD, "update_3_7")):
         if not os.access(path, os.X_OK):
             sys.exit("%s is not built: run scripts/build.sh first" % path)
