@@ -100,7 +100,10 @@ void TfmMain::AddToLog(const QString& text) {
     ui->ListBox1->addItem(text);
     const int last = ui->ListBox1->count() - 1;
     ui->ListBox1->setCurrentRow(last);
-    ui->ListBox1->scrollToItem(ui->ListBox1->item(last));
+    // Scrolling lays out every line of the list; a hidden list (--silent) shows its current line
+    // when it is first laid out for showing.
+    if (ui->ListBox1->isVisible())
+        ui->ListBox1->scrollToItem(ui->ListBox1->item(last));
     Q_EMIT logLineAdded(text);
 }
 

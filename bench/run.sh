@@ -3,12 +3,19 @@
 #   bench/run.sh data_access [rows]                      (default 100000)
 #   bench/run.sh transfer [streets plans categories]     (default 100000 50000 50)
 #   bench/run.sh download [MiB...]                       (default 16 64 256)
-# The extraction benchmark compares with unzip: python3 bench/run_extraction.py.
+#   bench/run.sh log [lines]                             (default 20000)
+#   bench/run.sh extraction [--quick] [--runs N] [--shapes files,small,large]
+#                                                        (bench/run_extraction.py: against unzip,
+#                                                        bsdtar and 7z, installed when missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ $# -lt 1 ]]; then
-    echo "usage: bench/run.sh data_access|transfer|download [arguments]" >&2
+    echo "usage: bench/run.sh data_access|transfer|download|log|extraction [arguments]" >&2
     exit 2
+fi
+if [[ $1 == extraction ]]; then
+    shift
+    exec python3 bench/run_extraction.py "$@"
 fi
 bench=build/release/bench/bench_$1
 shift

@@ -297,13 +297,13 @@ private:
         if (item.folder)
             return;
         m_transaction.stage(k, [&](ExtractionTransaction::Writer& writer) {
-            readItem(archive, item.index, m_password, displayName(item.storedName),
-                     [&](const char* data, std::size_t size) {
-                         if (m_stop)
-                             throw Stopped();
-                         writer.write(data, size);
-                         slot.written += quint64(size);
-                     });
+            readZipItem(archive, item.index, m_password, displayName(item.storedName),
+                        [&](const char* data, std::size_t size) {
+                            if (m_stop)
+                                throw Stopped();
+                            writer.write(data, size);
+                            slot.written += quint64(size);
+                        });
         });
     }
 

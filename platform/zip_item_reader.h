@@ -9,14 +9,21 @@
 
 struct zip;
 
-// Where an item's bytes go as they are read; it may raise an error to stop the reading.
-using ItemSink = std::function<void(const char* data, std::size_t size)>;
+// Receives an item's plain bytes, in order, on the thread that called readZipItem.
+using ItemSink = std::function<void(const char* data, size_t size)>;
 
-// Reads item `index` of `archive` whole: decrypted with `password` (none when empty), inflated and
-// checked against its CRC, handing each piece to `sink` in order. Raises Error worded by the
-// archive layer, naming `shownName`. Every item's data of an extraction goes through here.
-void readItem(zip* archive, std::uint64_t index, const QByteArray& password, const QString& shownName,
-              const ItemSink& sink);
+// How readZipItem spreads its work: on its own for the size of the item, or forced either way.
+enum class ItemReading { Automatic, InLine, Pipelined };
 
-// The libzip error of `archive` (or of a failed open) in the archive layer's words.
-QString zipArchiveErrorText(zip* archive, const QString& subject);
+// Reads item `index` of an open archive: decrypts traditional PKWARE encryption with `password`,
+// inflates a deflated item or passes a stored one through, and checks the CRC-32 and the size. A
+// large item is read and decrypted on a second thread while this one inflates, so the two serial
+// stages run on two cores; a small one is read in line.
+//
+// Raises Error, worded by the archive layer's table and naming `item` (the item's name as shown),
+// on a missing or wrong password, a CRC or size mismatch, damaged or cut-short data, a method it
+// cannot read or a failed read. The sink may have received
+// bytes before the error; an exception from the sink ends the reading and passes up unchanged.
+// `archive` must not be used by any other thread until the call returns.
+void readZipItem(zip* archive, uint64_t index, const QByteArray& password, const QString& item,
+                 const ItemSink& sink, ItemReading reading = ItemReading::Automatic);

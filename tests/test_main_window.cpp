@@ -109,6 +109,34 @@ private Q_SLOTS:
         QCOMPARE(f.selectedRow(), 2);
     }
 
+    // The line AddToLog selects is in view, whether the lines came while the window was shown or
+    // before it was (--silent keeps it hidden); lines of AppendToLog leave the view where it was.
+    void logScrollsToTheSelectedLine_data() {
+        QTest::addColumn<bool>("shownFirst");
+        QTest::newRow("shown") << true;
+        QTest::newRow("hidden, then shown") << false;
+    }
+    void logScrollsToTheSelectedLine() {
+        QFETCH(bool, shownFirst);
+        WindowFixture f;
+        QListWidget* list = f.ui().ListBox1;
+        const auto inView = [list](int row) {
+            return list->viewport()->rect().intersects(list->visualItemRect(list->item(row)));
+        };
+        if (shownFirst)
+            f.window->show();
+        for (int i = 0; i < 300; ++i)
+            f.window->AddToLog(QStringLiteral("added %1").arg(i));
+        for (int i = 0; i < 300; ++i)
+            f.window->AppendToLog(QStringLiteral("appended %1").arg(i));
+        f.window->show();
+        QCoreApplication::processEvents();
+        QCOMPARE(f.selectedRow(), 299);
+        QVERIFY(inView(299));
+        QVERIFY(!inView(0));
+        QVERIFY(!inView(599));
+    }
+
     void escapeAndExitClose_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("Esc") << "esc";
