@@ -82,6 +82,11 @@ bool FolderHandle::removeFile(const QString& name) const {
     return ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
 }
 
+bool FolderHandle::removeFileUnlessReadOnly(const QString& name) const {
+    // DeleteFile refuses a read-only file by itself.
+    return removeFile(name);
+}
+
 bool FolderHandle::removeFolder(const QString& name) const {
     if (!isOpen() || !isPlainName(name))
         return false;
@@ -197,6 +202,17 @@ QList<FolderHandle::Entry> FolderHandle::entries() const {
 
 bool FolderHandle::removeFile(const QString& name) const {
     return isOpen() && isPlainName(name) && ::unlinkat(m_fd, QFile::encodeName(name).constData(), 0) == 0;
+}
+
+bool FolderHandle::removeFileUnlessReadOnly(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return false;
+    const QByteArray entry = QFile::encodeName(name);
+    struct stat status;
+    if (::fstatat(m_fd, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(status.st_mode) &&
+        !(status.st_mode & S_IWUSR))
+        return false;
+    return ::unlinkat(m_fd, entry.constData(), 0) == 0;
 }
 
 bool FolderHandle::removeFolder(const QString& name) const {

@@ -35,7 +35,10 @@ public:
     QList<Entry> entries() const;
 
     // Each reports whether it succeeded.
-    bool removeFile(const QString& name) const;   // a file or a link itself, never a folder
+    bool removeFile(const QString& name) const; // a file or a link itself, never a folder
+    // The same, but a read-only file stays, as Windows keeps it; where files have no such
+    // attribute, one that its owner may not write counts as read-only.
+    bool removeFileUnlessReadOnly(const QString& name) const;
     bool removeFolder(const QString& name) const; // an empty folder
     // Renames within this folder; refuses when `to` exists, whatever it is.
     bool rename(const QString& from, const QString& to) const;
