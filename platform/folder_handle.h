@@ -31,8 +31,12 @@ public:
     FolderHandle child(const QString& name) const;
 
     // Every entry but "." and "..", hidden ones included, in the order the file system gives them;
-    // none when the folder cannot be listed.
+    // none when the folder cannot be listed. Names are exact: where the system's names are bytes,
+    // a byte that is no part of UTF-8 is kept as the character U+DC00 + byte, and every operation
+    // here takes such a name back to its bytes.
     QList<Entry> entries() const;
+    // Whether the entry `name` is a link (a junction on Windows) that leads to a folder.
+    bool isLinkToFolder(const QString& name) const;
 
     // Each reports whether it succeeded.
     bool removeFile(const QString& name) const; // a file or a link itself, never a folder
