@@ -56,16 +56,19 @@ void removeListedFile(const FolderHandle& target, const QString& line) {
 // Prunes the folder `name` of `parent`: true when it was removed. A link is an entry like a file: it
 // keeps its folder and is never followed.
 bool removeEmptyFolder(const FolderHandle& parent, const QString& name) {
-    const FolderHandle folder = parent.child(name);
     bool removable = true;
-    for (const FolderHandle::Entry& entry : folder.entries()) {
-        if (entry.name.startsWith(u'.'))
-            continue;
-        if (entry.kind == FolderHandle::Kind::Folder) {
-            if (!removeEmptyFolder(folder, entry.name))
+    {
+        // Held only while it is walked: an open folder cannot be removed on Windows.
+        const FolderHandle folder = parent.child(name);
+        for (const FolderHandle::Entry& entry : folder.entries()) {
+            if (entry.name.startsWith(u'.'))
+                continue;
+            if (entry.kind == FolderHandle::Kind::Folder) {
+                if (!removeEmptyFolder(folder, entry.name))
+                    removable = false;
+            } else {
                 removable = false;
-        } else {
-            removable = false;
+            }
         }
     }
     return removable && parent.removeFolder(name);

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/folder_handle_windows.h"
 #else
 #include <cerrno>
 #include <cstdio>
@@ -30,89 +30,82 @@ bool isPlainName(const QString& name) {
 
 #ifdef _WIN32
 
+namespace {
+
+std::u16string native(const QString& name) {
+    return name.toStdU16String();
+}
+
+} // namespace
+
 FolderHandle FolderHandle::open(const QString& path) {
-    return QFileInfo(path).isDir() ? FolderHandle(QDir(path).absolutePath()) : FolderHandle();
+    return FolderHandle(folder_native::open(native(QDir::toNativeSeparators(path))));
 }
 
 FolderHandle::FolderHandle(FolderHandle&& other) noexcept
-    : m_path(std::move(other.m_path)) {
-    other.m_path.clear();
+    : m_handle(other.m_handle) {
+    other.m_handle = nullptr;
 }
 
 FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    m_path = std::move(other.m_path);
-    other.m_path.clear();
+    if (this != &other) {
+        folder_native::close(m_handle);
+        m_handle = other.m_handle;
+        other.m_handle = nullptr;
+    }
     return *this;
 }
 
-FolderHandle::~FolderHandle() = default;
+FolderHandle::~FolderHandle() {
+    folder_native::close(m_handle);
+}
 
 bool FolderHandle::isOpen() const {
-    return !m_path.isEmpty();
+    return m_handle != nullptr;
 }
 
 FolderHandle FolderHandle::child(const QString& name) const {
     if (!isOpen() || !isPlainName(name))
         return {};
-    const QFileInfo info(m_path + u'/' + name);
-    if (!info.isDir() || info.isSymLink() || info.isJunction())
-        return {};
-    return FolderHandle(info.absoluteFilePath());
+    return FolderHandle(folder_native::child(m_handle, native(name)));
 }
 
 QList<FolderHandle::Entry> FolderHandle::entries() const {
     QList<Entry> result;
-    if (!isOpen())
-        return result;
-    const QFileInfoList infos = QDir(m_path).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo& info : infos) {
-        const Kind kind = info.isSymLink() || info.isJunction() ? Kind::Link
-                          : info.isDir()                        ? Kind::Folder
-                                                                : Kind::Other;
-        result.append({info.fileName(), kind});
+    for (const folder_native::Entry& entry : folder_native::entries(m_handle)) {
+        const Kind kind = entry.kind == folder_native::Kind::Folder ? Kind::Folder
+                          : entry.kind == folder_native::Kind::Link ? Kind::Link
+                                                                    : Kind::Other;
+        result.append({QString::fromStdU16String(entry.name), kind});
     }
     return result;
 }
 
 bool FolderHandle::isLinkToFolder(const QString& name) const {
-    if (!isOpen() || !isPlainName(name))
-        return false;
-    const QFileInfo info(m_path + u'/' + name);
-    return (info.isSymLink() || info.isJunction()) && info.isDir();
+    return isOpen() && isPlainName(name) && folder_native::isLinkToFolder(m_handle, native(name));
 }
 
 bool FolderHandle::removeFile(const QString& name) const {
-    if (!isOpen() || !isPlainName(name))
-        return false;
-    const QString path = QDir::toNativeSeparators(m_path + u'/' + name);
-    return ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
+    return isOpen() && isPlainName(name) && folder_native::removeFile(m_handle, native(name));
 }
 
 bool FolderHandle::removeFileUnlessReadOnly(const QString& name) const {
-    // DeleteFile refuses a read-only file by itself.
+    // The system refuses a read-only file by itself.
     return removeFile(name);
 }
 
 bool FolderHandle::removeFolder(const QString& name) const {
-    if (!isOpen() || !isPlainName(name))
-        return false;
-    const QString path = QDir::toNativeSeparators(m_path + u'/' + name);
-    return ::RemoveDirectoryW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
+    return isOpen() && isPlainName(name) && folder_native::removeFolder(m_handle, native(name));
 }
 
 bool FolderHandle::rename(const QString& from, const QString& to) const {
-    if (!isOpen() || !isPlainName(from) || !isPlainName(to))
-        return false;
-    // Without MOVEFILE_REPLACE_EXISTING the move refuses an existing target by itself.
-    const QString source = QDir::toNativeSeparators(m_path + u'/' + from);
-    const QString target = QDir::toNativeSeparators(m_path + u'/' + to);
-    return ::MoveFileExW(reinterpret_cast<const wchar_t*>(source.utf16()),
-                         reinterpret_cast<const wchar_t*>(target.utf16()), 0) != 0;
+    // The rename refuses an existing target by itself.
+    return isOpen() && isPlainName(from) && isPlainName(to) &&
+           folder_native::rename(m_handle, native(from), native(to));
 }
 
 bool FolderHandle::renameCheckingFirst(const QString& from, const QString& to) const {
-    if (!isOpen() || QFileInfo::exists(m_path + u'/' + to))
+    if (!isOpen() || !isPlainName(from) || !isPlainName(to) || folder_native::exists(m_handle, native(to)))
         return false;
     return rename(from, to);
 }

@@ -51,9 +51,9 @@ public:
 
 private:
 #ifdef _WIN32
-    explicit FolderHandle(QString path)
-        : m_path(std::move(path)) {}
-    QString m_path; // empty when not open
+    explicit FolderHandle(void* handle)
+        : m_handle(handle) {}
+    void* m_handle = nullptr; // a HANDLE; null when not open
 #else
     explicit FolderHandle(int fd)
         : m_fd(fd) {}
