@@ -1,3 +1,4 @@
+#include "download/archive_file.h"
 #include "download/http_client.h"
 #include "platform/atomic_file.h"
 #include "support/fake_network_state.h"
@@ -14,7 +15,10 @@
 
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <memory>
@@ -319,6 +323,40 @@ private Q_SLOTS:
         QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("ver_1_3.zip")});
+    }
+
+    // A download killed with its temporary file open leaves it behind; while that process lives the
+    // file is its own, and once it is killed the next download removes it.
+    void aKilledDownloadsFileGoesNextTime() {
+        DownloadFixture f;
+        f.writeArchive("earlier archive");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ArchiveFile file(f.cwd.path());
+            file.write("part", 4);
+            for (;;)
+                ::pause();
+        }
+        QVERIFY(child > 0);
+        const auto temporary = [&] {
+            return QDir(f.cwd.filePath(QStringLiteral("res")))
+                .entryList({QStringLiteral(".ver_1_3.zip.~upd37~*")}, QDir::Files | QDir::Hidden);
+        };
+        QTRY_COMPARE(temporary().size(), 1);
+        const QString left = temporary().first();
+        const QByteArray archive = bytes(5'000);
+        f.server.respond = serve(archive);
+        f.click();
+        QCOMPARE(readBytes(f.archive()), archive);
+        QCOMPARE(temporary(), QStringList{left}); // held by a live download
+
+        ::kill(child, SIGKILL);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        f.ui().Button2->setEnabled(true);
+        f.click();
+        QVERIFY(temporary().isEmpty());
+        QCOMPARE(readBytes(f.archive()), archive);
     }
 
     // "res" may lead to another file system; the archive gets there all the same, also when the
