@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -323,6 +324,30 @@ private Q_SLOTS:
         QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("ver_1_3.zip")});
+    }
+
+    // Under a file-size limit (as on a full disk) the archive cannot be written: the transfer ends,
+    // and the earlier archive and the buttons stay as they were.
+    void aFileSizeLimitKeepsTheEarlierArchive() {
+        DownloadFixture f;
+        f.writeArchive("earlier archive");
+        rlimit before{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = before;
+        limited.rlim_cur = 100'000;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        f.server.respond = serve(bytes(300'000));
+        f.click();
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previousHandler);
+        QCOMPARE(readBytes(f.archive()), QByteArray("earlier archive"));
+        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
+        QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("ver_1_3.zip")});
+        QVERIFY(f.ui().Button2->isEnabled());
+        QTRY_COMPARE(f.server.disconnections, 2);
     }
 
     // A download killed with its temporary file open leaves it behind; while that process lives the
