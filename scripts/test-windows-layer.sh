@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-compiles the Qt-free Windows layer (registry backend, code pages, executable folder) with
+# Cross-compiles the Qt-free Windows layer (registry backend, code pages, executable folder, folder handles) with
 # mingw-w64 and runs its tests under Wine with the Russian code pages (as root, on Debian 12).
 set -euo pipefail
 cd "$(dirname "$0")/.."
