@@ -3,8 +3,8 @@
 
 #include "app/main.h"
 
+#include "download/archive_file.h"
 #include "download/http_client.h"
-#include "platform/atomic_file.h"
 #include "platform/dialogs.h"
 #include "platform/error.h"
 #include "platform/network_state.h"
@@ -12,7 +12,6 @@
 
 #include <QApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QUrl>
 
 #include <functional>
@@ -86,7 +85,7 @@ private:
 
 HttpClient* TfmMain::createIdHTTP1() {
     auto* client = new HttpClient(this);
-    client->setTimeouts(m_seams.downloadServer.connectTimeout, m_seams.downloadServer.stallTimeout);
+    client->setLimits(m_seams.downloadServer.limits);
     connect(client, &HttpClient::workBegin, this,
             [this, client](WorkMode mode, qint64 max) { IdHTTP1WorkBegin(client, mode, max); });
     connect(client, &HttpClient::work, this,
@@ -123,25 +122,18 @@ void TfmMain::Button2Click() {
     {
         EventLoopScope loopScope(*this);
         HttpClient probe;
-        probe.setTimeouts(m_seams.downloadServer.connectTimeout, m_seams.downloadServer.stallTimeout);
+        probe.setLimits(m_seams.downloadServer.limits);
         TransferInputBlock block(this, [this, &probe] {
             probe.cancel();
             IdHTTP1->cancel();
         });
         try {
             probe.Head(url);
-            // The body goes straight to a temporary file beside "res", so that neither the folder
-            // nor the archive changes before the whole archive is here.
-            AtomicFile archive(folder + QStringLiteral("/res/ver_1_3.zip"), folder);
-            archive.setMode(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                QFileDevice::ReadOther,
-                            false);
-            archive.open();
+            // The body goes straight to a temporary file, so that neither "res" nor the archive
+            // changes before the whole archive is here.
+            ArchiveFile archive(folder);
             IdHTTP1->Get(url,
                          [&archive](QByteArrayView bytes) { archive.write(bytes.data(), bytes.size()); });
-            // A folder that cannot be made shows in the rename.
-            if (!QFileInfo(folder + QStringLiteral("/res")).isDir())
-                QDir(folder).mkdir(QStringLiteral("res"));
             archive.commit();
             completed = true;
         } catch (const Error&) {

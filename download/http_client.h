@@ -1,24 +1,27 @@
 #pragma once
 
-#include "download/http_reply.h"
+#include "download/download_server.h"
 
 #include <QByteArrayView>
-#include <QNetworkAccessManager>
-#include <QPointer>
+#include <QObject>
+#include <QTimer>
 
-#include <chrono>
 #include <functional>
+#include <map>
+#include <memory>
 
+class QSocketNotifier;
 class QUrl;
 
 // The direction of a transfer that the work notifications count.
 enum class WorkMode { Read, Write };
 
-// The HTTP client of the documents download, the window's `IdHTTP1`: Qt's access manager, with its
-// own cookie jar (the cookies it gets are sent back on its later requests), and with plain HTTP GET
-// and HEAD served by HttpReply, so that the request carries only the headers given here. Its
+// The HTTP client of the documents download, the window's `IdHTTP1`, on libcurl. Each request is
+// one curl transfer driven from Qt's event loop (socket notifiers and a timer), so the window
+// repaints while it runs. Requests carry Host, User-Agent, Accept and the cookies that earlier
+// replies to this client set, nothing else; no proxy is used and no redirect followed. The
 // requests block: they run a local event loop until the exchange ends.
-class HttpClient : public QNetworkAccessManager {
+class HttpClient : public QObject {
     Q_OBJECT
 public:
     // The headers that every request of this client carries.
@@ -28,14 +31,14 @@ public:
     using BodySink = std::function<void(QByteArrayView data)>;
 
     explicit HttpClient(QObject* parent = nullptr);
+    ~HttpClient() override;
 
-    // Each request ends with an error when the connection is not made within `connect`, or when
-    // no bytes of the reply arrive for `stall`.
-    void setTimeouts(std::chrono::milliseconds connect, std::chrono::milliseconds stall);
+    void setLimits(const TransferLimits& limits);
 
-    // Both raise Error on every failure: no connection, a time-out, a broken reply, a cancelled
-    // request, any status other than 2xx (redirects included: they are not followed). `Get` hands
-    // the body to `sink` as it arrives; an Error that `sink` raises ends the transfer and is raised.
+    // Both raise Error on every failure, worded for the operator: no connection, a time-out, a
+    // reply cut short or too large, a cancelled request, any status other than 2xx (redirects
+    // included). `Get` hands the body to `sink` as it arrives; an Error that `sink` raises ends
+    // the transfer and is raised.
     void Head(const QUrl& url);
     void Get(const QUrl& url, const BodySink& sink);
 
@@ -48,13 +51,20 @@ Q_SIGNALS:
     // Bytes of the body received so far.
     void work(WorkMode mode, qint64 workCount);
 
-protected:
-    QNetworkReply* createRequest(Operation operation, const QNetworkRequest& request,
-                                 QIODevice* outgoingData) override;
-
 private:
-    void run(Operation operation, const QUrl& url, const BodySink* sink);
+    struct Transfer;
+    struct Watch;
+    struct Curl; // libcurl's callbacks
+    friend struct Curl;
 
-    HttpReply::Timeouts m_timeouts;
-    QPointer<QNetworkReply> m_active;
+    void run(const QUrl& url, const BodySink* sink);
+    void act(qintptr socket, int events);
+    void watch(qintptr socket, int what);
+
+    TransferLimits m_limits;
+    void* m_multi = nullptr;
+    void* m_share = nullptr; // the cookies of this client
+    QTimer m_timer;
+    std::map<qintptr, std::unique_ptr<Watch>> m_watches;
+    Transfer* m_active = nullptr;
 };

@@ -36,7 +36,8 @@ std::optional<QStringList> listedPath(const QString& line) {
 }
 
 // Deletes the listed file without following any link on the way, so that nothing outside `target`
-// goes. A line that names a folder (an empty line, a trailing separator) deletes nothing.
+// goes. A line that names a folder (an empty line, a trailing separator) deletes nothing, and a
+// read-only file stays.
 void removeListedFile(const FolderHandle& target, const QString& line) {
     const std::optional<QStringList> path = listedPath(line);
     if (!path || path->isEmpty() || line.endsWith(u'\\') || line.endsWith(u'/'))
@@ -49,22 +50,25 @@ void removeListedFile(const FolderHandle& target, const QString& line) {
             return;
         at = &folder;
     }
-    at->removeFile(path->last());
+    at->removeFileUnlessReadOnly(path->last());
 }
 
 // Prunes the folder `name` of `parent`: true when it was removed. A link is an entry like a file: it
 // keeps its folder and is never followed.
 bool removeEmptyFolder(const FolderHandle& parent, const QString& name) {
-    const FolderHandle folder = parent.child(name);
     bool removable = true;
-    for (const FolderHandle::Entry& entry : folder.entries()) {
-        if (entry.name.startsWith(u'.'))
-            continue;
-        if (entry.kind == FolderHandle::Kind::Folder) {
-            if (!removeEmptyFolder(folder, entry.name))
+    {
+        // Held only while it is walked: an open folder cannot be removed on Windows.
+        const FolderHandle folder = parent.child(name);
+        for (const FolderHandle::Entry& entry : folder.entries()) {
+            if (entry.name.startsWith(u'.'))
+                continue;
+            if (entry.kind == FolderHandle::Kind::Folder) {
+                if (!removeEmptyFolder(folder, entry.name))
+                    removable = false;
+            } else {
                 removable = false;
-        } else {
-            removable = false;
+            }
         }
     }
     return removable && parent.removeFolder(name);

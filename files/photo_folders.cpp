@@ -40,8 +40,9 @@ void TfmMain::RenameDirForPhoto(const QString& dir_name) {
     const EventLoopScope scope(*this);
     const FolderHandle folder = FolderHandle::open(dir_name);
     for (const FolderHandle::Entry& entry : folder.entries()) {
-        // A link is not a folder of this one: it keeps its name.
-        if (entry.kind == FolderHandle::Kind::Folder) {
+        // A link to a folder is renamed itself; what it leads to is never touched.
+        if (entry.kind == FolderHandle::Kind::Folder ||
+            (entry.kind == FolderHandle::Kind::Link && folder.isLinkToFolder(entry.name))) {
             const QString encoded = DirNameForPhoto(entry.name);
             if (encoded != entry.name)
                 folder.rename(entry.name, encoded);

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 
 #ifdef _WIN32
-#include <windows.h>
+#include "platform/folder_handle_windows.h"
 #else
 #include <cerrno>
 #include <cstdio>
@@ -30,77 +30,82 @@ bool isPlainName(const QString& name) {
 
 #ifdef _WIN32
 
+namespace {
+
+std::u16string native(const QString& name) {
+    return name.toStdU16String();
+}
+
+} // namespace
+
 FolderHandle FolderHandle::open(const QString& path) {
-    return QFileInfo(path).isDir() ? FolderHandle(QDir(path).absolutePath()) : FolderHandle();
+    return FolderHandle(folder_native::open(native(QDir::toNativeSeparators(path))));
 }
 
 FolderHandle::FolderHandle(FolderHandle&& other) noexcept
-    : m_path(std::move(other.m_path)) {
-    other.m_path.clear();
+    : m_handle(other.m_handle) {
+    other.m_handle = nullptr;
 }
 
 FolderHandle& FolderHandle::operator=(FolderHandle&& other) noexcept {
-    m_path = std::move(other.m_path);
-    other.m_path.clear();
+    if (this != &other) {
+        folder_native::close(m_handle);
+        m_handle = other.m_handle;
+        other.m_handle = nullptr;
+    }
     return *this;
 }
 
-FolderHandle::~FolderHandle() = default;
+FolderHandle::~FolderHandle() {
+    folder_native::close(m_handle);
+}
 
 bool FolderHandle::isOpen() const {
-    return !m_path.isEmpty();
+    return m_handle != nullptr;
 }
 
 FolderHandle FolderHandle::child(const QString& name) const {
     if (!isOpen() || !isPlainName(name))
         return {};
-    const QFileInfo info(m_path + u'/' + name);
-    if (!info.isDir() || info.isSymLink() || info.isJunction())
-        return {};
-    return FolderHandle(info.absoluteFilePath());
+    return FolderHandle(folder_native::child(m_handle, native(name)));
 }
 
 QList<FolderHandle::Entry> FolderHandle::entries() const {
     QList<Entry> result;
-    if (!isOpen())
-        return result;
-    const QFileInfoList infos = QDir(m_path).entryInfoList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
-    for (const QFileInfo& info : infos) {
-        const Kind kind = info.isSymLink() || info.isJunction() ? Kind::Link
-                          : info.isDir()                        ? Kind::Folder
-                                                                : Kind::Other;
-        result.append({info.fileName(), kind});
+    for (const folder_native::Entry& entry : folder_native::entries(m_handle)) {
+        const Kind kind = entry.kind == folder_native::Kind::Folder ? Kind::Folder
+                          : entry.kind == folder_native::Kind::Link ? Kind::Link
+                                                                    : Kind::Other;
+        result.append({QString::fromStdU16String(entry.name), kind});
     }
     return result;
 }
 
+bool FolderHandle::isLinkToFolder(const QString& name) const {
+    return isOpen() && isPlainName(name) && folder_native::isLinkToFolder(m_handle, native(name));
+}
+
 bool FolderHandle::removeFile(const QString& name) const {
-    if (!isOpen() || !isPlainName(name))
-        return false;
-    const QString path = QDir::toNativeSeparators(m_path + u'/' + name);
-    return ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
+    return isOpen() && isPlainName(name) && folder_native::removeFile(m_handle, native(name));
+}
+
+bool FolderHandle::removeFileUnlessReadOnly(const QString& name) const {
+    // The system refuses a read-only file by itself.
+    return removeFile(name);
 }
 
 bool FolderHandle::removeFolder(const QString& name) const {
-    if (!isOpen() || !isPlainName(name))
-        return false;
-    const QString path = QDir::toNativeSeparators(m_path + u'/' + name);
-    return ::RemoveDirectoryW(reinterpret_cast<const wchar_t*>(path.utf16())) != 0;
+    return isOpen() && isPlainName(name) && folder_native::removeFolder(m_handle, native(name));
 }
 
 bool FolderHandle::rename(const QString& from, const QString& to) const {
-    if (!isOpen() || !isPlainName(from) || !isPlainName(to))
-        return false;
-    // Without MOVEFILE_REPLACE_EXISTING the move refuses an existing target by itself.
-    const QString source = QDir::toNativeSeparators(m_path + u'/' + from);
-    const QString target = QDir::toNativeSeparators(m_path + u'/' + to);
-    return ::MoveFileExW(reinterpret_cast<const wchar_t*>(source.utf16()),
-                         reinterpret_cast<const wchar_t*>(target.utf16()), 0) != 0;
+    // The rename refuses an existing target by itself.
+    return isOpen() && isPlainName(from) && isPlainName(to) &&
+           folder_native::rename(m_handle, native(from), native(to));
 }
 
 bool FolderHandle::renameCheckingFirst(const QString& from, const QString& to) const {
-    if (!isOpen() || QFileInfo::exists(m_path + u'/' + to))
+    if (!isOpen() || !isPlainName(from) || !isPlainName(to) || folder_native::exists(m_handle, native(to)))
         return false;
     return rename(from, to);
 }
@@ -108,6 +113,62 @@ bool FolderHandle::renameCheckingFirst(const QString& from, const QString& to) c
 #else
 
 namespace {
+
+// UTF-8, with every byte that is no part of it kept as U+DC00 + byte, so that a name that is not
+// valid UTF-8 comes back to the same bytes.
+QString nameOf(const QByteArray& bytes) {
+    QString name;
+    name.reserve(bytes.size());
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
+    const qsizetype size = bytes.size();
+    for (qsizetype i = 0; i < size;) {
+        const unsigned char lead = data[i];
+        int length = lead < 0x80             ? 1
+                     : (lead & 0xE0) == 0xC0 ? 2
+                     : (lead & 0xF0) == 0xE0 ? 3
+                     : (lead & 0xF8) == 0xF0 ? 4
+                                             : 0;
+        char32_t code = length == 1   ? lead
+                        : length == 2 ? lead & 0x1F
+                        : length == 3 ? lead & 0x0F
+                                      : lead & 0x07;
+        bool valid = length > 0 && i + length <= size;
+        for (int k = 1; valid && k < length; ++k) {
+            valid = (data[i + k] & 0xC0) == 0x80;
+            code = (code << 6) | (data[i + k] & 0x3F);
+        }
+        // No overlong form, no surrogate, nothing beyond U+10FFFF.
+        static constexpr char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+        valid = valid && code >= least[length] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+        if (!valid) {
+            name += QChar(char16_t(0xDC00 + lead));
+            ++i;
+            continue;
+        }
+        name += QString::fromUcs4(&code, 1);
+        i += length;
+    }
+    return name;
+}
+
+QByteArray bytesOf(const QString& name) {
+    QByteArray bytes;
+    bytes.reserve(name.size());
+    const qsizetype size = name.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char16_t c = name.at(i).unicode();
+        const bool pairedLow = i > 0 && QChar::isHighSurrogate(name.at(i - 1).unicode());
+        if (c >= 0xDC80 && c <= 0xDCFF && !pairedLow) {
+            bytes += char(c - 0xDC00);
+            continue;
+        }
+        const qsizetype length =
+            QChar::isHighSurrogate(c) && i + 1 < size && name.at(i + 1).isLowSurrogate() ? 2 : 1;
+        bytes += name.mid(i, length).toUtf8();
+        i += length - 1;
+    }
+    return bytes;
+}
 
 int openFolder(int at, const QByteArray& name, int extraFlags) {
     const auto openWith = [&](int access) {
@@ -162,7 +223,7 @@ bool FolderHandle::isOpen() const {
 FolderHandle FolderHandle::child(const QString& name) const {
     if (!isOpen() || !isPlainName(name))
         return {};
-    return FolderHandle(openFolder(m_fd, QFile::encodeName(name), O_NOFOLLOW));
+    return FolderHandle(openFolder(m_fd, bytesOf(name), O_NOFOLLOW));
 }
 
 QList<FolderHandle::Entry> FolderHandle::entries() const {
@@ -189,27 +250,45 @@ QList<FolderHandle::Entry> FolderHandle::entries() const {
                 type = S_ISDIR(status.st_mode) ? DT_DIR : S_ISLNK(status.st_mode) ? DT_LNK : DT_REG;
         }
         const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_LNK ? Kind::Link : Kind::Other;
-        result.append({QFile::decodeName(name), kind});
+        result.append({nameOf(name), kind});
     }
     ::closedir(dir);
     return result;
 }
 
 bool FolderHandle::removeFile(const QString& name) const {
-    return isOpen() && isPlainName(name) && ::unlinkat(m_fd, QFile::encodeName(name).constData(), 0) == 0;
+    return isOpen() && isPlainName(name) && ::unlinkat(m_fd, bytesOf(name).constData(), 0) == 0;
+}
+
+bool FolderHandle::isLinkToFolder(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return false;
+    const QByteArray entry = bytesOf(name);
+    struct stat link, target;
+    return ::fstatat(m_fd, entry.constData(), &link, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(link.st_mode) &&
+           ::fstatat(m_fd, entry.constData(), &target, 0) == 0 && S_ISDIR(target.st_mode);
+}
+
+bool FolderHandle::removeFileUnlessReadOnly(const QString& name) const {
+    if (!isOpen() || !isPlainName(name))
+        return false;
+    const QByteArray entry = bytesOf(name);
+    struct stat status;
+    if (::fstatat(m_fd, entry.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISLNK(status.st_mode) &&
+        !(status.st_mode & S_IWUSR))
+        return false;
+    return ::unlinkat(m_fd, entry.constData(), 0) == 0;
 }
 
 bool FolderHandle::removeFolder(const QString& name) const {
-    return isOpen() && isPlainName(name) &&
-           ::unlinkat(m_fd, QFile::encodeName(name).constData(), AT_REMOVEDIR) == 0;
+    return isOpen() && isPlainName(name) && ::unlinkat(m_fd, bytesOf(name).constData(), AT_REMOVEDIR) == 0;
 }
 
 bool FolderHandle::rename(const QString& from, const QString& to) const {
     if (!isOpen() || !isPlainName(from) || !isPlainName(to))
         return false;
     // A plain rename would replace an existing empty folder or any file.
-    if (::renameat2(m_fd, QFile::encodeName(from).constData(), m_fd, QFile::encodeName(to).constData(),
-                    RENAME_NOREPLACE) == 0)
+    if (::renameat2(m_fd, bytesOf(from).constData(), m_fd, bytesOf(to).constData(), RENAME_NOREPLACE) == 0)
         return true;
     if (errno == EINVAL || errno == ENOSYS)
         return renameCheckingFirst(from, to);
@@ -219,11 +298,11 @@ bool FolderHandle::rename(const QString& from, const QString& to) const {
 bool FolderHandle::renameCheckingFirst(const QString& from, const QString& to) const {
     if (!isOpen() || !isPlainName(from) || !isPlainName(to))
         return false;
-    const QByteArray target = QFile::encodeName(to);
+    const QByteArray target = bytesOf(to);
     struct stat status;
     if (::fstatat(m_fd, target.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT)
         return false;
-    return ::renameat(m_fd, QFile::encodeName(from).constData(), m_fd, target.constData()) == 0;
+    return ::renameat(m_fd, bytesOf(from).constData(), m_fd, target.constData()) == 0;
 }
 
 #endif

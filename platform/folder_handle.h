@@ -31,11 +31,18 @@ public:
     FolderHandle child(const QString& name) const;
 
     // Every entry but "." and "..", hidden ones included, in the order the file system gives them;
-    // none when the folder cannot be listed.
+    // none when the folder cannot be listed. Names are exact: where the system's names are bytes,
+    // a byte that is no part of UTF-8 is kept as the character U+DC00 + byte, and every operation
+    // here takes such a name back to its bytes.
     QList<Entry> entries() const;
+    // Whether the entry `name` is a link (a junction on Windows) that leads to a folder.
+    bool isLinkToFolder(const QString& name) const;
 
     // Each reports whether it succeeded.
-    bool removeFile(const QString& name) const;   // a file or a link itself, never a folder
+    bool removeFile(const QString& name) const; // a file or a link itself, never a folder
+    // The same, but a read-only file stays, as Windows keeps it; where files have no such
+    // attribute, one that its owner may not write counts as read-only.
+    bool removeFileUnlessReadOnly(const QString& name) const;
     bool removeFolder(const QString& name) const; // an empty folder
     // Renames within this folder; refuses when `to` exists, whatever it is.
     bool rename(const QString& from, const QString& to) const;
@@ -44,9 +51,9 @@ public:
 
 private:
 #ifdef _WIN32
-    explicit FolderHandle(QString path)
-        : m_path(std::move(path)) {}
-    QString m_path; // empty when not open
+    explicit FolderHandle(void* handle)
+        : m_handle(handle) {}
+    void* m_handle = nullptr; // a HANDLE; null when not open
 #else
     explicit FolderHandle(int fd)
         : m_fd(fd) {}

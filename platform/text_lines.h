@@ -12,7 +12,12 @@ namespace text_lines {
 // break counts, a break at the very end adds no empty line. Lines are kept exactly as they are.
 QStringList decode(const QByteArray& bytes);
 
-// The lines of the file at `path`; raises Error when it cannot be opened or read.
+// A list is no larger than this.
+constexpr qint64 maxFileSize = qint64(16) << 20;
+
+// The lines of the file at `path`; raises Error, worded for the operator, when it cannot be opened
+// or read, or when it is no regular file or larger than `maxFileSize`. It never waits for a named
+// pipe or a device in the file's place.
 QStringList load(const QString& path);
 
 } // namespace text_lines

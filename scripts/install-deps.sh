@@ -7,7 +7,7 @@ packages=(
     "$@"
     cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    libzip-dev libsqlcipher-dev sqlcipher sqlite3
+    libzip-dev libsqlcipher-dev sqlcipher sqlite3 libcurl4-openssl-dev
     zip unzip
 )
 

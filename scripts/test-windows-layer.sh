@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-compiles the Qt-free Windows layer (registry backend, code pages, executable folder) with
+# Cross-compiles the Qt-free Windows layer (registry backend, code pages, executable folder, folder handles) with
 # mingw-w64 and runs its tests under Wine with the Russian code pages (as root, on Debian 12).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,3 +22,9 @@ x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -I. -static \
 export WINEPREFIX="$PWD/$out/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=ru_RU.UTF-8 LC_ALL=ru_RU.UTF-8
 /usr/lib/wine/wine64 "$out/test_windows_layer.exe"
+
+# FolderHandle's Windows layer.
+x86_64-w64-mingw32-g++-posix -std=c++20 -O1 -Wall -Wextra -Werror -I. -static \
+    tests/windows/test_folder_handle_windows.cpp platform/folder_handle_windows.cpp \
+    -o "$out/test_folder_handle_windows.exe" -lntdll
+/usr/lib/wine/wine64 "$out/test_folder_handle_windows.exe"

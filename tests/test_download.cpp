@@ -1,3 +1,4 @@
+#include "download/archive_file.h"
 #include "download/http_client.h"
 #include "platform/atomic_file.h"
 #include "support/fake_network_state.h"
@@ -5,11 +6,20 @@
 #include "support/window_fixture.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <chrono>
 #include <memory>
@@ -46,13 +56,14 @@ public:
 
 // A window whose download goes to a scripted local server, run in a current directory of its own.
 struct DownloadFixture {
-    explicit DownloadFixture(std::chrono::milliseconds stall = 300ms) {
+    explicit DownloadFixture(std::chrono::seconds slow = 1s) {
         QDir::setCurrent(cwd.path());
         window = std::make_unique<WindowFixture>(QString(), [&](Seams& seams) {
             seams.networkState = &network;
             seams.downloadServer.baseUrl = server.baseUrl();
-            seams.downloadServer.connectTimeout = 2s;
-            seams.downloadServer.stallTimeout = stall;
+            seams.downloadServer.limits.connect = 2s;
+            seams.downloadServer.limits.slowTime = slow;
+            seams.downloadServer.limits.maxBody = 1 << 20;
         });
     }
     ~DownloadFixture() { QDir::setCurrent(previous); }
@@ -188,7 +199,7 @@ private Q_SLOTS:
         QCOMPARE(f.server.requests[0].fields, (QList<QByteArray>{host, agent, accept}));
         QCOMPARE(f.server.requests[1].fields, (QList<QByteArray>{host, agent, accept}));
         QCOMPARE(f.server.requests[2].fields, (QList<QByteArray>{host, agent, accept}));
-        QCOMPARE(f.server.requests[3].fields, (QList<QByteArray>{host, agent, accept, "Cookie: sid=42"}));
+        QCOMPARE(f.server.requests[3].fields, (QList<QByteArray>{host, agent, "Cookie: sid=42", accept}));
     }
 
     void failuresKeepEverythingAsItWas_data() {
@@ -206,6 +217,13 @@ private Q_SLOTS:
             {"GET stalls mid-body", 2},
             {"GET closes mid-body", 2},
             {"GET closes mid-chunk", 2},
+            {"GET resets mid-body", 2},
+            {"GET resets mid-body without a length", 2},
+            {"GET resets mid-chunk", 2},
+            {"GET trickles in the head", 2},
+            {"GET trickles in the body", 2},
+            {"GET sends an endless chunked body", 2},
+            {"GET announces over 4 GiB", 2},
         };
         for (const auto& [scenario, requests] : scenarios) {
             QTest::newRow(scenario.constData()) << scenario << false << requests;
@@ -216,7 +234,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, scenario);
         QFETCH(bool, earlierArchive);
         QFETCH(int, requests);
-        DownloadFixture f;
+        // A window of three seconds, so that a byte every two seconds would keep a mere silence
+        // timer from ever ending the transfer.
+        DownloadFixture f(scenario.contains("trickles") ? 3s : 1s);
         if (earlierArchive)
             f.writeArchive("earlier archive");
         const QStringList before = f.entries();
@@ -242,6 +262,24 @@ private Q_SLOTS:
             } else if (scenario.endsWith("closes mid-chunk")) {
                 socket->write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3e8\r\n" + bytes(400));
                 socket->disconnectFromHost();
+            } else if (scenario.endsWith("resets mid-body")) {
+                ScriptedHttpServer::sendThenReset(socket, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" +
+                                                              bytes(500));
+            } else if (scenario.endsWith("resets mid-body without a length")) {
+                ScriptedHttpServer::sendThenReset(socket, "HTTP/1.1 200 OK\r\n\r\n" + bytes(500));
+            } else if (scenario.endsWith("resets mid-chunk")) {
+                ScriptedHttpServer::sendThenReset(
+                    socket, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3e8\r\n" + bytes(500));
+            } else if (scenario.endsWith("trickles in the head")) {
+                ScriptedHttpServer::trickle(socket, "HTTP/1.1 200 OK\r\n", "X-Slow: yes\r\n", 2s);
+            } else if (scenario.endsWith("trickles in the body")) {
+                ScriptedHttpServer::trickle(
+                    socket, "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + bytes(400), "z", 2s);
+            } else if (scenario.endsWith("endless chunked body")) {
+                ScriptedHttpServer::endless(socket, "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n",
+                                            "10000\r\n" + QByteArray(0x10000, 'z') + "\r\n");
+            } else if (scenario.endsWith("over 4 GiB")) {
+                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 4294967297\r\n\r\n" + bytes(400));
             }
         };
         if (scenario == "server gone") {
@@ -262,6 +300,124 @@ private Q_SLOTS:
         QVERIFY(f.window->log().isEmpty());
         QVERIFY(!f.ui().Button3->isEnabled());
         QVERIFY(f.ui().Button2->isEnabled());
+    }
+
+    // A killed download's temporary file goes with the next download, in the current directory and
+    // in "res" alike; one that a running download holds stays, and so does every other file.
+    void leftoversOfKilledDownloadsGo() {
+        DownloadFixture f;
+        f.writeArchive("earlier archive");
+        const QString killed = QStringLiteral(".ver_1_3.zip.~upd37~Ab3dE9");
+        const QString held = QStringLiteral(".ver_1_3.zip.~upd37~hEld42");
+        const QString other = QStringLiteral(".other.zip.~upd37~Ab3dE9");
+        for (const QString& name : {killed, held, other})
+            writeBytes(f.cwd.filePath(name), "part");
+        writeBytes(f.cwd.filePath(QStringLiteral("res/") + killed), "part");
+        const int holder = ::open(QFile::encodeName(f.cwd.filePath(held)).constData(), O_RDONLY | O_CLOEXEC);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+        const QByteArray archive = bytes(5'000);
+        f.server.respond = serve(archive);
+        f.click();
+        ::close(holder);
+        QCOMPARE(readBytes(f.archive()), archive);
+        QCOMPARE(f.entries(), (QStringList{other, held, QStringLiteral("res")}));
+        QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("ver_1_3.zip")});
+    }
+
+    // Under a file-size limit (as on a full disk) the archive cannot be written: the transfer ends,
+    // and the earlier archive and the buttons stay as they were.
+    void aFileSizeLimitKeepsTheEarlierArchive() {
+        DownloadFixture f;
+        f.writeArchive("earlier archive");
+        rlimit before{};
+        QVERIFY(::getrlimit(RLIMIT_FSIZE, &before) == 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = before;
+        limited.rlim_cur = 100'000;
+        QVERIFY(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+        f.server.respond = serve(bytes(300'000));
+        f.click();
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, previousHandler);
+        QCOMPARE(readBytes(f.archive()), QByteArray("earlier archive"));
+        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
+        QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("ver_1_3.zip")});
+        QVERIFY(f.ui().Button2->isEnabled());
+        QTRY_COMPARE(f.server.disconnections, 2);
+    }
+
+    // A download killed with its temporary file open leaves it behind; while that process lives the
+    // file is its own, and once it is killed the next download removes it.
+    void aKilledDownloadsFileGoesNextTime() {
+        DownloadFixture f;
+        f.writeArchive("earlier archive");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ArchiveFile file(f.cwd.path());
+            file.write("part", 4);
+            for (;;)
+                ::pause();
+        }
+        QVERIFY(child > 0);
+        const auto temporary = [&] {
+            return QDir(f.cwd.filePath(QStringLiteral("res")))
+                .entryList({QStringLiteral(".ver_1_3.zip.~upd37~*")}, QDir::Files | QDir::Hidden);
+        };
+        QTRY_COMPARE(temporary().size(), 1);
+        const QString left = temporary().first();
+        const QByteArray archive = bytes(5'000);
+        f.server.respond = serve(archive);
+        f.click();
+        QCOMPARE(readBytes(f.archive()), archive);
+        QCOMPARE(temporary(), QStringList{left}); // held by a live download
+
+        ::kill(child, SIGKILL);
+        int status = 0;
+        QCOMPARE(::waitpid(child, &status, 0), child);
+        f.ui().Button2->setEnabled(true);
+        f.click();
+        QVERIFY(temporary().isEmpty());
+        QCOMPARE(readBytes(f.archive()), archive);
+    }
+
+    // "res" may lead to another file system; the archive gets there all the same, also when the
+    // link appears while the body arrives.
+    void resOnAnotherFileSystem_data() {
+        QTest::addColumn<bool>("linkedDuringTransfer");
+        QTest::newRow("linked before") << false;
+        QTest::newRow("linked during the transfer") << true;
+    }
+    void resOnAnotherFileSystem() {
+        QFETCH(bool, linkedDuringTransfer);
+        QTemporaryDir elsewhere(QStringLiteral("/dev/shm/download-XXXXXX"));
+        DownloadFixture f;
+        struct stat here {
+        }, there{};
+        if (!elsewhere.isValid() || ::stat(QFile::encodeName(f.cwd.path()).constData(), &here) != 0 ||
+            ::stat(QFile::encodeName(elsewhere.path()).constData(), &there) != 0 ||
+            here.st_dev == there.st_dev)
+            QSKIP("needs /dev/shm on a file system other than the temporary folder's");
+        const QString res = f.cwd.filePath(QStringLiteral("res"));
+        const auto link = [&] { QVERIFY(QFile::link(elsewhere.path(), res)); };
+        if (!linkedDuringTransfer)
+            link();
+        const QByteArray archive = bytes(300'000);
+        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
+            if (request.method() == "GET" && linkedDuringTransfer)
+                link();
+            serve(archive)(socket, request);
+        };
+        f.click();
+        QCOMPARE(readBytes(elsewhere.filePath(QStringLiteral("ver_1_3.zip"))), archive);
+        QVERIFY(QFileInfo(res).isSymLink());
+        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
+        QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{QStringLiteral("ver_1_3.zip")});
+        QVERIFY(!f.ui().Button2->isEnabled());
     }
 
     void offline() {

@@ -4,6 +4,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <unistd.h>
 
@@ -49,6 +52,36 @@ private Q_SLOTS:
             seen.append(entry.name + u' ' + kindName(entry.kind));
         QCOMPARE(seen, (QStringList{".folder folder", ".hidden other", "link link", "x?y:z folder",
                                     "Акт.doc other"}));
+    }
+
+    // Every byte of a name that is not UTF-8 survives the way through a name and back.
+    void namesThatAreNotUtf8() {
+        QTemporaryDir dir;
+        const QByteArray path = QFile::encodeName(dir.path());
+        const QByteArray odd("\xFF\xFE"
+                             "a\xC3(\xE2\x82\xED\xA0\x80\xF4\x90\x80\x80\xC0\xAF\xD0\x90");
+        QVERIFY(::mkdir((path + "/" + odd).constData(), 0755) == 0);
+        const FolderHandle folder = FolderHandle::open(dir.path());
+        const QList<FolderHandle::Entry> entries = folder.entries();
+        QCOMPARE(entries.size(), 1);
+        QVERIFY(entries[0].name.endsWith(QStringLiteral("\u0410"))); // the valid end decodes as it is
+        QVERIFY(folder.child(entries[0].name).isOpen());
+        QVERIFY(folder.rename(entries[0].name, entries[0].name + u'x'));
+        QVERIFY(::access((path + "/" + odd + "x").constData(), F_OK) == 0);
+        QVERIFY(folder.removeFolder(entries[0].name + u'x'));
+    }
+
+    void linkToFolder() {
+        QTemporaryDir dir;
+        QVERIFY(makeFolder(dir.filePath(QStringLiteral("folder"))));
+        QVERIFY(makeFile(dir.filePath(QStringLiteral("file"))));
+        QVERIFY(makeLink(dir.filePath(QStringLiteral("folder")), dir.filePath(QStringLiteral("to-folder"))));
+        QVERIFY(makeLink(dir.filePath(QStringLiteral("file")), dir.filePath(QStringLiteral("to-file"))));
+        QVERIFY(makeLink(dir.filePath(QStringLiteral("gone")), dir.filePath(QStringLiteral("to-nothing"))));
+        const FolderHandle folder = FolderHandle::open(dir.path());
+        QVERIFY(folder.isLinkToFolder(QStringLiteral("to-folder")));
+        for (const char* name : {"folder", "file", "to-file", "to-nothing", "missing"})
+            QVERIFY2(!folder.isLinkToFolder(QString::fromUtf8(name)), name);
     }
 
     void childNeverFollowsALink() {

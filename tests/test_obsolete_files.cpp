@@ -6,6 +6,8 @@
 #include <QStringEncoder>
 #include <QTest>
 
+#include <sys/stat.h>
+
 using folder_tree::list;
 using folder_tree::makeFile;
 using folder_tree::makeFolder;
@@ -103,6 +105,33 @@ private Q_SLOTS:
         x.f.window->RemoveFiles(x.target);
         QCOMPARE(list(x.target),
                  (QStringList{"a.txt", "doc/", "doc/keep.txt", "folder/", "folder/inner.txt"}));
+    }
+
+    // A file its owner may not write is read-only: it stays, also for root, and the walk goes on.
+    void readOnlyFilesStay() {
+        Fixture x;
+        for (const char* name : {"doc/locked.txt", "doc/plain.txt", "doc/group-only.txt"})
+            QVERIFY(makeFile(x.at(QString::fromUtf8(name))));
+        QVERIFY(QFile::setPermissions(x.at(QStringLiteral("doc/locked.txt")), QFileDevice::ReadOwner |
+                                                                                  QFileDevice::ReadGroup |
+                                                                                  QFileDevice::ReadOther));
+        QVERIFY(QFile::setPermissions(x.at(QStringLiteral("doc/group-only.txt")),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+        QVERIFY(x.writeList(QStringList{"doc/locked.txt", "doc/plain.txt", "doc/group-only.txt"}));
+        x.f.window->RemoveFiles(x.target);
+        QCOMPARE(list(x.target), (QStringList{"doc/", "doc/locked.txt"}));
+        QVERIFY(x.f.dialogs.shown.isEmpty());
+    }
+
+    // A list written with its byte-order mark twice names a file whose name begins with U+FEFF.
+    void aDoubledMarkBelongsToTheName() {
+        Fixture x;
+        const QString marked = QStringLiteral("\uFEFFkeep.txt");
+        QVERIFY(makeFile(x.at(QStringLiteral("keep.txt"))));
+        QVERIFY(makeFile(x.at(marked)));
+        QVERIFY(x.writeList(QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFkeep.txt\r\n")));
+        x.f.window->RemoveFiles(x.target);
+        QCOMPARE(list(x.target), QStringList{"keep.txt"});
     }
 
     void emptyListStillPrunes() {
@@ -248,31 +277,42 @@ private Q_SLOTS:
         QCOMPARE(list(folder), (QStringList{"res/", "res/files.txt"}));
     }
 
+    // Whatever stands in the list's place, the command never waits for it.
     void button5WithoutList_data() {
-        QTest::addColumn<bool>("folderInstead");
-        QTest::newRow("missing") << false;
-        QTest::newRow("unreadable") << true;
+        QTest::addColumn<QString>("instead");
+        QTest::newRow("missing") << QString();
+        QTest::newRow("a folder") << "folder";
+        QTest::newRow("a named pipe") << "fifo";
+        QTest::newRow("a link to /dev/zero") << "zero";
     }
     void button5WithoutList() {
-        QFETCH(bool, folderInstead);
+        QFETCH(QString, instead);
         WindowFixture f;
         const QString folder = f.updaterFolder;
+        const QString list = folder + QStringLiteral("res/files.txt");
         QVERIFY(makeFile(folder + QStringLiteral("doc/oplata/a.doc")));
         QVERIFY(makeFolder(folder + QStringLiteral("doc/empty")));
-        if (folderInstead)
-            QVERIFY(makeFolder(folder + QStringLiteral("res/files.txt")));
+        QVERIFY(makeFolder(folder + QStringLiteral("res")));
+        if (instead == u"folder")
+            QVERIFY(makeFolder(list));
+        else if (instead == u"fifo")
+            QVERIFY(::mkfifo(QFile::encodeName(list).constData(), 0600) == 0);
+        else if (instead == u"zero")
+            QVERIFY(makeLink(QStringLiteral("/dev/zero"), list));
         f.ui().Button5->click();
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
-        QVERIFY2(f.dialogs.shown[0].text.startsWith(QStringLiteral("Cannot open file \"") + folder +
+        QVERIFY2(f.dialogs.shown[0].text.startsWith(QStringLiteral("Не удаётся открыть файл \"") + folder +
                                                     QStringLiteral("res/files.txt\"")),
                  qPrintable(f.dialogs.shown[0].text));
         QVERIFY(f.log().isEmpty());
         // The rename came first; nothing was pruned.
         QStringList expected{"doc/", "doc/empty/", "doc/Оплата/", "doc/Оплата/a.doc", "res/"};
-        if (folderInstead)
+        if (instead == u"folder")
             expected << "res/files.txt/";
-        QCOMPARE(list(folder), expected);
+        else if (!instead.isEmpty())
+            expected << (instead == u"zero" ? "res/files.txt@" : "res/files.txt");
+        QCOMPARE(folder_tree::list(folder), expected);
     }
 };
 

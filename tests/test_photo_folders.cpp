@@ -3,7 +3,10 @@
 
 #include <QPushButton>
 #include <QTest>
+
 #include <QTimer>
+#include <dirent.h>
+#include <sys/stat.h>
 
 using folder_tree::list;
 using folder_tree::makeFile;
@@ -48,14 +51,44 @@ private Q_SLOTS:
         QVERIFY(makeFile(photos + QStringLiteral("/t?/photo.jpg")));
         QVERIFY(makeFile(photos + QStringLiteral("/u_str_")));
         QVERIFY(makeFolder(outside + QStringLiteral("/l?")));
+        // A link to a folder is renamed by its own name; links to a file or to nothing stay.
         QVERIFY(makeLink(outside + QStringLiteral("/l?"), photos + QStringLiteral("/l?")));
+        QVERIFY(makeFile(outside + QStringLiteral("/g?.jpg")));
+        QVERIFY(makeLink(outside + QStringLiteral("/g?.jpg"), photos + QStringLiteral("/g?")));
+        QVERIFY(makeLink(outside + QStringLiteral("/gone?"), photos + QStringLiteral("/d?")));
         f.window->RenameDirForPhoto(photos);
-        QCOMPARE(list(photos), (QStringList{".dot_vsl_ted/", "a_psl__2pn__str__vsl__kvc__lss__big__qst_b/",
-                                            "f?.jpg", "l?@", "plain/", "t?/", "t?/photo.jpg", "t_qst_/",
-                                            "u*/", "u_str_", "x_qst_y_2pn_z/", "x_qst_y_2pn_z/in?ner/"}));
-        QCOMPARE(list(outside), QStringList{"l?/"});
+        QCOMPARE(list(photos),
+                 (QStringList{".dot_vsl_ted/", "a_psl__2pn__str__vsl__kvc__lss__big__qst_b/", "d?@", "f?.jpg",
+                              "g?@", "l_qst_@", "plain/", "t?/", "t?/photo.jpg", "t_qst_/", "u*/", "u_str_",
+                              "x_qst_y_2pn_z/", "x_qst_y_2pn_z/in?ner/"}));
+        QCOMPARE(QFileInfo(photos + QStringLiteral("/l_qst_")).symLinkTarget(),
+                 outside + QStringLiteral("/l?"));
+        QCOMPARE(list(outside), (QStringList{"g?.jpg", "l?/"}));
         QVERIFY(f.dialogs.shown.isEmpty());
         QVERIFY(f.log().isEmpty());
+    }
+
+    // A name is renamed by its bytes: one that is not UTF-8 keeps every other byte as it was.
+    void namesThatAreNotUtf8() {
+        WindowFixture f;
+        const QByteArray photos = QFile::encodeName(f.dir.filePath(QStringLiteral("photos")));
+        QVERIFY(::mkdir(photos.constData(), 0755) == 0);
+        for (const QByteArray& name :
+             {QByteArray("\xFF?\xC3(:"), QByteArray("\xED\xB2\x80*"), QByteArray("\xC0\xAFkeep")})
+            QVERIFY(::mkdir((photos + '/' + name).constData(), 0755) == 0);
+        f.window->RenameDirForPhoto(QFile::decodeName(photos));
+        QStringList seen;
+        DIR* dir = ::opendir(photos.constData());
+        QVERIFY(dir);
+        while (const dirent* entry = ::readdir(dir))
+            if (qstrcmp(entry->d_name, ".") != 0 && qstrcmp(entry->d_name, "..") != 0)
+                seen.append(QString::fromLatin1(QByteArray(entry->d_name).toHex(' ')));
+        ::closedir(dir);
+        seen.sort();
+        const auto hex = [](const QByteArray& bytes) { return QString::fromLatin1(bytes.toHex(' ')); };
+        QStringList expected{hex("\xFF_qst_\xC3(_2pn_"), hex("\xED\xB2\x80_str_"), hex("\xC0\xAFkeep")};
+        expected.sort();
+        QCOMPARE(seen, expected);
     }
 
     void missingFolderDoesNothing() {

@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray utf16(const QString& text, QStringConverter::Encoding encoding) {
@@ -43,6 +45,15 @@ private Q_SLOTS:
         QTest::newRow("UTF-8 without mark is ANSI")
             << QByteArray("\xD0\x90") << QStringList{QStringLiteral("\u0420\u0452")};
         QTest::newRow("mark only") << QByteArray("\xEF\xBB\xBF") << QStringList();
+        // Only the mark goes: a second one is the first character of the first line.
+        QTest::newRow("UTF-8 mark twice") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF") + "keep.txt"
+                                          << QStringList{QStringLiteral("\uFEFFkeep.txt")};
+        QTest::newRow("UTF-16LE mark twice")
+            << QByteArray("\xFF\xFE\xFF\xFE") + utf16("a", QStringConverter::Utf16LE)
+            << QStringList{QStringLiteral("\uFEFFa")};
+        QTest::newRow("UTF-16BE mark twice")
+            << QByteArray("\xFE\xFF\xFE\xFF") + utf16("a", QStringConverter::Utf16BE)
+            << QStringList{QStringLiteral("\uFEFFa")};
         QTest::newRow("UTF-16LE mark")
             << QByteArray("\xFF\xFE") +
                    utf16(cyrillic + QStringLiteral("\r\nb\rc\n"), QStringConverter::Utf16LE)
@@ -81,22 +92,49 @@ private Q_SLOTS:
         QCOMPARE(text_lines::load(path), QStringList{"a"});
     }
 
+    // Anything but a regular file of at most 16 MiB is refused at once, a named pipe that no one
+    // writes and an endless device included.
     void loadFailureIsAnError_data() {
         QTest::addColumn<QString>("name");
-        QTest::newRow("missing") << "missing.txt";
-        QTest::newRow("a folder") << "folder";
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << "missing.txt" << QString();
+        QTest::newRow("a folder") << "folder" << QString();
+        QTest::newRow("a named pipe") << "fifo" << QStringLiteral("Это не обычный файл");
+        QTest::newRow("a link to /dev/zero") << "zero" << QStringLiteral("Это не обычный файл");
+        QTest::newRow("over 16 MiB") << "large" << QStringLiteral("Файл больше 16777216 байт");
     }
     void loadFailureIsAnError() {
         QFETCH(QString, name);
+        QFETCH(QString, reason);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600) == 0);
+        QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero"))));
+        QFile large(dir.filePath(QStringLiteral("large")));
+        QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(text_lines::maxFileSize + 1));
+        large.close();
         const QString path = dir.filePath(name);
         try {
             text_lines::load(path);
             QFAIL("no error");
         } catch (const Error& error) {
-            QVERIFY2(QString::fromUtf8(error.what()).contains(QDir::toNativeSeparators(path)), error.what());
+            const QString text = QString::fromUtf8(error.what());
+            QVERIFY2(
+                text.startsWith(
+                    QStringLiteral("Не удаётся открыть файл \"%1\". ").arg(QDir::toNativeSeparators(path))),
+                error.what());
+            QVERIFY2(text.endsWith(reason), error.what());
         }
+    }
+
+    // The largest list there may be is read whole.
+    void loadAtTheLimit() {
+        QTemporaryDir dir;
+        QFile file(dir.filePath(QStringLiteral("files.txt")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("a\r\nb") == 4 && file.resize(text_lines::maxFileSize));
+        file.close();
+        QCOMPARE(text_lines::load(file.fileName()), (QStringList{"a", "b"}));
     }
 };
 

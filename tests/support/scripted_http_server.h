@@ -7,7 +7,11 @@
 #include <QString>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
+#include <sys/socket.h>
+
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -55,6 +59,40 @@ public:
     }
     static QByteArray ok(const QByteArray& body) {
         return head("HTTP/1.1 200 OK", {"Content-Length: " + QByteArray::number(body.size())}) + body;
+    }
+
+    // Ends the connection with a reset instead of an orderly close.
+    static void reset(QTcpSocket* socket) {
+        socket->flush();
+        const linger hard{1, 0};
+        ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+        socket->abort();
+    }
+    // Writes `data`, then resets the connection once the client has had time to read it.
+    static void sendThenReset(QTcpSocket* socket, const QByteArray& data) {
+        socket->write(data);
+        socket->flush();
+        QTimer::singleShot(std::chrono::milliseconds(200), socket, [socket] { reset(socket); });
+    }
+    // Writes `data`, then one byte of `drip` each `interval`, as long as the connection lasts.
+    static void trickle(QTcpSocket* socket, const QByteArray& data, const QByteArray& drip,
+                        std::chrono::milliseconds interval) {
+        socket->write(data);
+        auto* timer = new QTimer(socket);
+        QObject::connect(timer, &QTimer::timeout, socket, [socket, drip, at = qsizetype(0)]() mutable {
+            socket->write(drip.mid(at++ % drip.size(), 1));
+        });
+        timer->start(interval);
+    }
+    // Writes `head`, then `piece` again and again, as fast as the client takes it.
+    static void endless(QTcpSocket* socket, const QByteArray& head, const QByteArray& piece) {
+        socket->write(head);
+        const auto topUp = [socket, piece] {
+            while (socket->bytesToWrite() < 4 * piece.size())
+                socket->write(piece);
+        };
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, topUp);
+        topUp();
     }
 
     // The fields the updater's client puts in every request to this server, as it writes them.
