@@ -49,6 +49,8 @@ void TfmMain::connectHandlers() {
 }
 
 void TfmMain::handle(const std::function<void()>& handler) {
+    // One handler is one operation on the registry: its reads share one reading of it.
+    const RegistryOperation registryOperation(m_seams.registry);
     try {
         handler();
     } catch (const std::exception& error) {

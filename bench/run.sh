@@ -3,7 +3,8 @@
 #   bench/run.sh data_access [rows]                      (default 100000)
 #   bench/run.sh transfer [streets plans categories]     (default 100000 50000 50)
 #   bench/run.sh download [MiB...]                       (default 16 64 256)
-# The extraction benchmark compares with unzip: python3 bench/run_extraction.py.
+# The extraction benchmark compares with unzip: python3 bench/run_extraction.py; the registry file
+# of a large size: bash bench/registry_file.sh [MiB [updater]].
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ $# -lt 1 ]]; then
