@@ -56,7 +56,7 @@ void TfmMain::handle(const std::function<void()>& handler) {
     } catch (const std::exception& error) {
         m_seams.dialogs->showError(QString::fromUtf8(error.what()));
     } catch (...) {
-        m_seams.dialogs->showError(QStringLiteral("Unknown error"));
+        m_seams.dialogs->showError(QStringLiteral("Неизвестная ошибка"));
     }
 }
 
@@ -114,14 +114,14 @@ void TfmMain::AppendToLog(const QString& text) {
 QString TfmMain::LastLogLine() const {
     const int count = ui->ListBox1->count();
     if (count == 0)
-        throw Error("The activity log holds no line.");
+        throw Error("В журнале нет ни одной строки.");
     return ui->ListBox1->item(count - 1)->text();
 }
 
 void TfmMain::ReplaceLastLogLine(const QString& text) {
     const int count = ui->ListBox1->count();
     if (count == 0)
-        throw Error("The activity log holds no line.");
+        throw Error("В журнале нет ни одной строки.");
     ui->ListBox1->item(count - 1)->setText(text);
     Q_EMIT logLastLineReplaced(text);
 }
@@ -133,7 +133,7 @@ void TfmMain::MyProgress(int wParam, qint32 lParam) {
         // The bar refuses a maximum below its minimum, as the old progress bar did; Qt would
         // quietly move the minimum instead.
         if (lParam < bar->minimum())
-            throw Error("TProgressBar property out of range");
+            throw Error("Значение свойства TProgressBar вне допустимого диапазона");
         bar->setMaximum(lParam);
         bar->setValue(0);
         break;
