@@ -2,6 +2,7 @@
 
 #include "app/DataModule.h"
 #include "app/about.h"
+#include "app/empty_range_bar.h"
 #include "platform/dialogs.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QScreen>
 #include <algorithm>
 
@@ -20,6 +22,10 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     , m_dm(dm)
     , m_seams(seams) {
     ui->setupUi(this);
+    // The form's size is the client area below the menu bar, whose height is known once polished.
+    menuBar()->ensurePolished();
+    resize(width(), height() + menuBar()->heightForWidth(width()));
+    showEmptyRangeAsEmptyBar(ui->ProgressBar1);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     connectHandlers();
@@ -28,6 +34,12 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
 }
 
 TfmMain::~TfmMain() = default;
+
+void TfmMain::setAboutWindow(TfmAbout* about) {
+    m_about = about;
+    if (about)
+        about->setParent(this, about->windowFlags() | Qt::Tool);
+}
 
 void TfmMain::connectHandlers() {
     const auto bind = [this](auto* sender, auto signal, void (TfmMain::*handler)()) {

@@ -2,12 +2,25 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QMessageBox>
 
 namespace {
 
+// Room the title bar takes besides the caption: the window icon, the close button and margins.
+constexpr int titleBarDecorations = 120;
+
 void showBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    // Qt sizes a message box by its text alone; a short text would cut the caption. Title bars
+    // commonly draw the caption bold.
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int captionWidth = QFontMetrics(titleFont).horizontalAdvance(caption) + titleBarDecorations;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
 }
 

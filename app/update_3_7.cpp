@@ -15,6 +15,9 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QFont>
+#include <QFontDatabase>
+#include <QStandardPaths>
 
 #include <algorithm>
 #include <cstdio>
@@ -197,6 +200,14 @@ int main(int argc, char* argv[]) {
     QApplication application(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("update_3_7"));
     QApplication::setApplicationVersion(QStringLiteral("3.7"));
+    // The window is laid out in Tahoma and Times New Roman. Where they are not installed, fonts of
+    // the same metrics stand in: Wine's Tahoma, which Debian keeps outside the font folders, and
+    // Liberation Serif.
+    for (const char* name : {"wine/fonts/tahoma.ttf", "wine/fonts/tahomabd.ttf"})
+        for (const QString& file :
+             QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QString::fromLatin1(name)))
+            QFontDatabase::addApplicationFont(file);
+    QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
 
     const std::unique_ptr<Registry> registry = openUserRegistry(registryFile);
     QtDialogs windowDialogs;
