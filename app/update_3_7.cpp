@@ -208,6 +208,7 @@ int main(int argc, char* argv[]) {
              QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QString::fromLatin1(name)))
             QFontDatabase::addApplicationFont(file);
     QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
+    installQtTranslation();
 
     const std::unique_ptr<Registry> registry = openUserRegistry(registryFile);
     QtDialogs windowDialogs;

@@ -4,6 +4,7 @@
 
 #include <QCoreApplication>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
@@ -220,6 +221,24 @@ private Q_SLOTS:
         // Beside the caption the title bar holds the window icon and the close button.
         QVERIFY2(width >= captionWidth + 100,
                  qPrintable(QStringLiteral("%1 < %2").arg(width).arg(captionWidth)));
+    }
+
+    // The buttons of the boxes and Qt's own dialog texts are Russian, as on the system the kit runs on.
+    void dialogTextsInRussian() {
+        QVERIFY2(installQtTranslation(), "Qt's Russian translation (qt6-translations-l10n) is not installed");
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "&Open"), QStringLiteral("&Открыть"));
+        QWidget owner;
+        QtDialogs dialogs;
+        dialogs.setOwner(&owner);
+        QString button;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            button = box->button(QMessageBox::Ok)->text();
+            box->close();
+        });
+        dialogs.showMessage(QStringLiteral("текст"));
+        QCOMPARE(button, QStringLiteral("ОК")); // Cyrillic О and К
     }
 
     // A range of 0..0 (a download of unknown size) draws an empty bar, not Qt's busy indicator, while
