@@ -148,17 +148,19 @@ QString joined(QStringView raw) {
 // Reads a quoted string starting at `pos` (on the opening quote); leaves `pos` after the closing one.
 bool readQuoted(const QString& s, qsizetype& pos, QString& out) {
     out.clear();
+    // Spans between escapes are copied whole.
+    qsizetype start = pos + 1;
     for (qsizetype i = pos + 1; i < s.size(); ++i) {
         const QChar c = s[i];
         if (c == u'\\') {
             if (i + 1 >= s.size() || (s[i + 1] != u'\\' && s[i + 1] != u'"'))
                 return false;
-            out.append(s[++i]);
+            out.append(QStringView(s).sliced(start, i - start));
+            start = ++i; // the escaped character opens the next span
         } else if (c == u'"') {
+            out.append(QStringView(s).sliced(start, i - start));
             pos = i + 1;
             return true;
-        } else {
-            out.append(c);
         }
     }
     return false;
