@@ -7,7 +7,7 @@
 #include <QScreen>
 
 TfmAbout::TfmAbout(const TDM& dm, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowCloseButtonHint | Qt::WindowTitleHint)
+    : QWidget(parent, Qt::Tool | Qt::WindowCloseButtonHint | Qt::WindowTitleHint)
     , ui(new Ui::TfmAbout)
     , m_dm(dm) {
     ui->setupUi(this);

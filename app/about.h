@@ -9,7 +9,7 @@ class TfmAbout;
 }
 
 // The About window: created hidden at start-up, shown modelessly from the menu; closing it only
-// hides it. A plain window rather than a dialog, so that Esc does not close it.
+// hides it. A tool window of the main window rather than a dialog, so that Esc does not close it.
 class TfmAbout : public QWidget {
     Q_OBJECT
 public:

@@ -1,11 +1,13 @@
 #include "app/console_dialogs.h"
 
+#include "app/session_log.h"
+
 #include <cstdio>
 
 namespace {
 
 void print(const QString& caption, const QString& text) {
-    const QByteArray line = (caption + QStringLiteral(": ") + text + u'\n').toUtf8();
+    const QByteArray line = (oneLine(caption + QStringLiteral(": ") + text) + u'\n').toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
     std::fflush(stderr);
 }

@@ -2,8 +2,8 @@
 
 #include "platform/dialogs.h"
 
-// The unattended mode's dialogs: every box goes to standard error as "<caption>: <text>"; the file
-// dialog answers as an operator who cancels.
+// The unattended mode's dialogs: every box goes to standard error as "<caption>: <text>", one line
+// each (line breaks written as "\n"); the file dialog answers as an operator who cancels.
 class ConsoleDialogs final : public Dialogs {
 public:
     void messageBox(const QString& text, const QString& caption, BoxIcon icon) override;

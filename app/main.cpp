@@ -2,6 +2,7 @@
 
 #include "app/DataModule.h"
 #include "app/about.h"
+#include "app/empty_range_bar.h"
 #include "platform/dialogs.h"
 #include "platform/error.h"
 #include "platform/paths.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QScreen>
 #include <algorithm>
 
@@ -20,6 +22,10 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     , m_dm(dm)
     , m_seams(seams) {
     ui->setupUi(this);
+    // The form's size is the client area below the menu bar, whose height is known once polished.
+    menuBar()->ensurePolished();
+    resize(width(), height() + menuBar()->heightForWidth(width()));
+    showEmptyRangeAsEmptyBar(ui->ProgressBar1);
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     connectHandlers();
@@ -28,6 +34,12 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
 }
 
 TfmMain::~TfmMain() = default;
+
+void TfmMain::setAboutWindow(TfmAbout* about) {
+    m_about = about;
+    if (about)
+        about->setParent(this, about->windowFlags() | Qt::Tool);
+}
 
 void TfmMain::connectHandlers() {
     const auto bind = [this](auto* sender, auto signal, void (TfmMain::*handler)()) {
@@ -49,12 +61,14 @@ void TfmMain::connectHandlers() {
 }
 
 void TfmMain::handle(const std::function<void()>& handler) {
+    // One handler is one operation on the registry: its reads share one reading of it.
+    const RegistryOperation registryOperation(m_seams.registry);
     try {
         handler();
     } catch (const std::exception& error) {
         m_seams.dialogs->showError(QString::fromUtf8(error.what()));
     } catch (...) {
-        m_seams.dialogs->showError(QStringLiteral("Unknown error"));
+        m_seams.dialogs->showError(QStringLiteral("Неизвестная ошибка"));
     }
 }
 
@@ -115,14 +129,14 @@ void TfmMain::AppendToLog(const QString& text) {
 QString TfmMain::LastLogLine() const {
     const int count = ui->ListBox1->count();
     if (count == 0)
-        throw Error("The activity log holds no line.");
+        throw Error("В журнале нет ни одной строки.");
     return ui->ListBox1->item(count - 1)->text();
 }
 
 void TfmMain::ReplaceLastLogLine(const QString& text) {
     const int count = ui->ListBox1->count();
     if (count == 0)
-        throw Error("The activity log holds no line.");
+        throw Error("В журнале нет ни одной строки.");
     ui->ListBox1->item(count - 1)->setText(text);
     Q_EMIT logLastLineReplaced(text);
 }
@@ -134,7 +148,7 @@ void TfmMain::MyProgress(int wParam, qint32 lParam) {
         // The bar refuses a maximum below its minimum, as the old progress bar did; Qt would
         // quietly move the minimum instead.
         if (lParam < bar->minimum())
-            throw Error("TProgressBar property out of range");
+            throw Error("Значение свойства TProgressBar вне допустимого диапазона");
         bar->setMaximum(lParam);
         bar->setValue(0);
         break;

@@ -49,7 +49,9 @@ public:
     ~TfmMain() override;
 
     Ui::TfmMain& form() { return *ui; }
-    void setAboutWindow(TfmAbout* about) { m_about = about; }
+    // The About window becomes a tool window of this one: in front of it, without a task-bar
+    // button of its own, still modeless. It must be destroyed before this window.
+    void setAboutWindow(TfmAbout* about);
 
     // Runs a handler under the window's general error handling: an error that escapes it is shown
     // in the standard error box, the window stays usable and nothing is logged.

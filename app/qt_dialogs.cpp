@@ -1,13 +1,33 @@
 #include "app/qt_dialogs.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTranslator>
 
 namespace {
 
+// Room the title bar takes besides the caption: the window icon, the close button and margins.
+constexpr int titleBarDecorations = 120;
+
 void showBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text) {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
+    // The system's own word, in Cyrillic letters; Qt's translation keeps the Latin "OK".
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("ОК"));
+    // Qt sizes a message box by its text alone; a short text would cut the caption. Title bars
+    // commonly draw the caption bold.
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const int captionWidth = QFontMetrics(titleFont).horizontalAdvance(caption) + titleBarDecorations;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(captionWidth, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
 }
 
@@ -21,6 +41,14 @@ QString qtFilter(const QString& pairs) {
 }
 
 } // namespace
+
+bool installQtTranslation() {
+    static QTranslator translation;
+    if (!translation.load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translation);
+}
 
 void QtDialogs::messageBox(const QString& text, const QString& caption, BoxIcon icon) {
     showBox(m_owner, icon == BoxIcon::Warning ? QMessageBox::Warning : QMessageBox::NoIcon, caption, text);

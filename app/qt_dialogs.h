@@ -5,6 +5,10 @@
 #include <QPointer>
 #include <QWidget>
 
+// Qt's own texts of the dialogs (the "ОК" button, the file dialog) in Russian, as the system shows
+// them on the Russian Windows the kit runs on. False when Qt's Russian translation is not installed.
+bool installQtTranslation();
+
 // The window's dialogs: Qt's message boxes and file dialog, owned by the main window.
 class QtDialogs final : public Dialogs {
 public:

@@ -5,6 +5,11 @@
 #include <QFile>
 #include <QString>
 
+// A text as one physical line of standard output, standard error or the session log: a line break
+// inside it becomes the two characters "\n", a carriage return "\r", so that a reader taking one
+// record per line is not misled.
+QString oneLine(const QString& text);
+
 // The support log of --log: every activity-log line and every message box, each with a timestamp,
 // appended to a file, so that support staff can read afterwards what an operator saw.
 class SessionLog {
@@ -14,6 +19,8 @@ public:
 
     void line(const QString& text);
     void box(const QString& caption, const QString& text);
+    // A message of Qt itself, kept off standard error.
+    void qtMessage(const QString& text);
 
 private:
     void write(const QString& entry);

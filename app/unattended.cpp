@@ -1,12 +1,13 @@
 #include "app/unattended.h"
 
 #include "app/main.h"
+#include "app/session_log.h"
 
 #include <cstdio>
 
 int runUnattended(TfmMain& window) {
     QObject::connect(&window, &TfmMain::logLineAdded, [](const QString& line) {
-        const QByteArray bytes = (line + u'\n').toUtf8();
+        const QByteArray bytes = (oneLine(line) + u'\n').toUtf8();
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
         std::fflush(stdout);
     });

@@ -7,6 +7,7 @@
 #   bench/run.sh extraction [--quick] [--runs N] [--shapes files,small,large]
 #                                                        (bench/run_extraction.py: against unzip,
 #                                                        bsdtar and 7z, installed when missing)
+# The registry file of a large size: bash bench/registry_file.sh [MiB [updater]].
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ $# -lt 1 ]]; then

@@ -20,6 +20,30 @@ public:
 
     // What the backend holds for the value, before the reading rules.
     virtual registry::Lookup lookup(const QString& section, const QString& name) const = 0;
+
+    // The reads of one operation may share what the backend took from the registry once, as long
+    // as nothing changed it meanwhile; between operations nothing is kept. Operations may nest.
+    virtual void beginOperation() {}
+    virtual void endOperation() {}
+};
+
+// One operation on the registry, for as long as it lives; a null registry is no operation.
+class RegistryOperation {
+public:
+    explicit RegistryOperation(Registry* registry)
+        : m_registry(registry) {
+        if (m_registry)
+            m_registry->beginOperation();
+    }
+    ~RegistryOperation() {
+        if (m_registry)
+            m_registry->endOperation();
+    }
+    RegistryOperation(const RegistryOperation&) = delete;
+    RegistryOperation& operator=(const RegistryOperation&) = delete;
+
+private:
+    Registry* m_registry;
 };
 
 // The registry file that stands in for the Windows registry elsewhere: KVARNEL_REGISTRY, or

@@ -3,6 +3,9 @@
 #include "platform/error.h"
 
 #include <QStringDecoder>
+#include <QSysInfo>
+
+#include <algorithm>
 
 namespace regfile {
 
@@ -10,12 +13,45 @@ namespace {
 
 const QString header = QStringLiteral("Windows Registry Editor Version 5.00");
 
-[[noreturn]] void fail(const QString& fileName, int line, const QString& what) {
-    throw Error(QStringLiteral("The registry file %1 cannot be read: line %2: %3")
-                    .arg(fileName)
-                    .arg(line)
-                    .arg(what)
-                    .toStdString());
+// The reason of each error, worded as regedit's own messages on a Russian system.
+QString reasonText(ParseError error) {
+    switch (error) {
+    case ParseError::CannotOpen:
+        return QStringLiteral("не удается открыть файл");
+    case ParseError::OddUtf16:
+        return QStringLiteral("текст UTF-16 из нечетного числа байтов");
+    case ParseError::NotUtf8:
+        return QStringLiteral("текст не в кодировке UTF-8 или UTF-16LE");
+    case ParseError::NoHeader:
+        return QStringLiteral("первая строка не \"%1\"").arg(header);
+    case ParseError::KeyNotClosed:
+        return QStringLiteral("у имени раздела нет закрывающей скобки");
+    case ParseError::ValueBeforeKey:
+        return QStringLiteral("параметр стоит до первого раздела");
+    case ParseError::ContinuedAtEnd:
+        return QStringLiteral("продолжение параметра обрывается в конце файла");
+    case ParseError::NotKeyValueOrComment:
+        return QStringLiteral("строка не является ни разделом, ни параметром, ни комментарием");
+    case ParseError::NameNotClosed:
+        return QStringLiteral("у имени параметра нет закрывающей кавычки");
+    case ParseError::NoEquals:
+        return QStringLiteral("у параметра нет знака \"=\"");
+    case ParseError::StringNotClosed:
+        return QStringLiteral("строковое значение закрыто неправильно");
+    case ParseError::BadDword:
+        return QStringLiteral("значение dword не из 8 шестнадцатеричных цифр");
+    case ParseError::BadHexType:
+        return QStringLiteral("тип hex(...) не шестнадцатеричное число");
+    case ParseError::UnknownValueForm:
+        return QStringLiteral("значение неизвестного вида");
+    case ParseError::BadByteList:
+        return QStringLiteral("список байтов не из шестнадцатеричных байтов через запятую");
+    }
+    return {};
+}
+
+[[noreturn]] void fail(ParseError error, const QString& fileName, int line) {
+    throw Error(parseErrorText(error, fileName, line).toStdString());
 }
 
 // Offset of the first byte that is not part of valid UTF-8, or -1.
@@ -59,10 +95,12 @@ QString decode(const QByteArray& bytes, const QString& fileName, Encoding& encod
     if (bytes.startsWith("\xFF\xFE")) {
         encoding = Encoding::Utf16LeBom;
         if (bytes.size() % 2 != 0)
-            fail(fileName, 1, QStringLiteral("UTF-16 text of an odd number of bytes"));
+            fail(ParseError::OddUtf16, fileName, 1);
         QString text(bytes.size() / 2 - 1, Qt::Uninitialized);
+        const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
+        char16_t* out = reinterpret_cast<char16_t*>(text.data());
         for (qsizetype i = 2; i < bytes.size(); i += 2)
-            text[i / 2 - 1] = QChar(char16_t(uchar(bytes[i]) | (uchar(bytes[i + 1]) << 8)));
+            out[i / 2 - 1] = char16_t(p[i] | (p[i + 1] << 8));
         return text;
     }
     qsizetype start = 0;
@@ -73,53 +111,56 @@ QString decode(const QByteArray& bytes, const QString& fileName, Encoding& encod
     }
     const qsizetype bad = invalidUtf8At(bytes, start);
     if (bad >= 0)
-        fail(fileName, lineOfOffset(bytes, bad), QStringLiteral("neither UTF-8 nor UTF-16LE text"));
+        fail(ParseError::NotUtf8, fileName, lineOfOffset(bytes, bad));
     // A second byte-order mark is text of the file, not to be dropped.
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::ConvertInitialBom);
     return utf8(QByteArrayView(bytes).sliced(start));
 }
 
-// Physical lines, each with its line break.
-QList<QString> splitLines(const QString& text, QString& lineBreak) {
-    QList<QString> lines;
-    bool breakSeen = false;
-    qsizetype start = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != u'\n')
-            continue;
-        if (!breakSeen) {
-            lineBreak = (i > 0 && text[i - 1] == u'\r') ? QStringLiteral("\r\n") : QStringLiteral("\n");
-            breakSeen = true;
-        }
-        lines.append(text.mid(start, i + 1 - start));
-        start = i + 1;
-    }
-    if (start < text.size())
-        lines.append(text.mid(start));
-    return lines;
+// The end of the physical line that starts at `from`: after its line feed, or the end of the text.
+qsizetype physicalEnd(const QString& text, qsizetype from) {
+    const qsizetype feed = text.indexOf(u'\n', from);
+    return feed < 0 ? text.size() : feed + 1;
 }
 
-QString content(const QString& physical) {
-    QString s = physical;
-    while (s.endsWith(u'\n') || s.endsWith(u'\r'))
-        s.chop(1);
-    return s;
+QStringView content(QStringView physical) {
+    while (physical.endsWith(u'\n') || physical.endsWith(u'\r'))
+        physical.chop(1);
+    return physical;
+}
+
+// A value line as its parser reads it: the trimmed first line, each continuation's trimmed text in
+// place of the backslash that announced it.
+QString joined(QStringView raw) {
+    qsizetype end = raw.indexOf(u'\n');
+    end = end < 0 ? raw.size() : end + 1;
+    QString text = content(raw.first(end)).trimmed().toString();
+    while (text.endsWith(u'\\') && end < raw.size()) {
+        const qsizetype from = end;
+        const qsizetype feed = raw.indexOf(u'\n', from);
+        end = feed < 0 ? raw.size() : feed + 1;
+        text.chop(1);
+        text.append(content(raw.sliced(from, end - from)).trimmed());
+    }
+    return text;
 }
 
 // Reads a quoted string starting at `pos` (on the opening quote); leaves `pos` after the closing one.
 bool readQuoted(const QString& s, qsizetype& pos, QString& out) {
     out.clear();
+    // Spans between escapes are copied whole.
+    qsizetype start = pos + 1;
     for (qsizetype i = pos + 1; i < s.size(); ++i) {
         const QChar c = s[i];
         if (c == u'\\') {
             if (i + 1 >= s.size() || (s[i + 1] != u'\\' && s[i + 1] != u'"'))
                 return false;
-            out.append(s[++i]);
+            out.append(QStringView(s).sliced(start, i - start));
+            start = ++i; // the escaped character opens the next span
         } else if (c == u'"') {
+            out.append(QStringView(s).sliced(start, i - start));
             pos = i + 1;
             return true;
-        } else {
-            out.append(c);
         }
     }
     return false;
@@ -199,183 +240,289 @@ QString formatValue(const QString& name, std::uint32_t type, const QByteArray& d
     return formatHex(prefix, data, lineBreak) + lineBreak;
 }
 
-bool sameName(const QString& a, const QString& b) {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
-}
+struct ParsedValue {
+    Line::Kind kind = Line::Kind::Value;
+    QString name;
+    std::uint32_t type = registry::RegNone;
+    QByteArray data;
+};
 
-// A deletion of `deleted` removes `path` and every key below it.
-bool deletes(const QString& deleted, const QString& path) {
-    return sameName(deleted, path) || path.startsWith(deleted + u'\\', Qt::CaseInsensitive);
-}
-
-Line parseValue(const QString& text, const QString& raw, const QString& fileName, int lineNo) {
-    Line line;
-    line.raw = raw;
+// `text` is a value line joined from its continuations.
+ParsedValue parseValue(const QString& text, const QString& fileName, int lineNo) {
+    ParsedValue value;
     qsizetype pos = 0;
     if (text.startsWith(u'@')) {
         pos = 1;
-    } else if (!readQuoted(text, pos, line.name)) {
-        fail(fileName, lineNo, QStringLiteral("a value name without its closing quote"));
+    } else if (!readQuoted(text, pos, value.name)) {
+        fail(ParseError::NameNotClosed, fileName, lineNo);
     }
     while (pos < text.size() && text[pos].isSpace())
         ++pos;
     if (pos >= text.size() || text[pos] != u'=')
-        fail(fileName, lineNo, QStringLiteral("a value without \"=\""));
+        fail(ParseError::NoEquals, fileName, lineNo);
     ++pos;
     while (pos < text.size() && text[pos].isSpace())
         ++pos;
-    const QString data = text.mid(pos);
-    if (data.trimmed() == QStringLiteral("-")) {
-        line.kind = Line::Kind::DeleteValue;
-        return line;
+    const QStringView data = QStringView(text).sliced(pos);
+    if (data.trimmed() == u"-") {
+        value.kind = Line::Kind::DeleteValue;
+        return value;
     }
-    line.kind = Line::Kind::Value;
     if (data.startsWith(u'"')) {
-        QString value;
+        QString string;
         qsizetype end = 0;
-        if (!readQuoted(data, end, value) || !data.mid(end).trimmed().isEmpty())
-            fail(fileName, lineNo, QStringLiteral("a string value that is not closed properly"));
-        line.type = registry::RegSz;
-        line.data =
-            QByteArray(reinterpret_cast<const char*>(value.utf16()), value.size() * 2) + QByteArray(2, '\0');
-        return line;
+        if (!readQuoted(data.toString(), end, string) || !data.sliced(end).trimmed().isEmpty())
+            fail(ParseError::StringNotClosed, fileName, lineNo);
+        value.type = registry::RegSz;
+        value.data = QByteArray(reinterpret_cast<const char*>(string.utf16()), string.size() * 2) +
+                     QByteArray(2, '\0');
+        return value;
     }
-    if (data.startsWith(QStringLiteral("dword:"), Qt::CaseInsensitive)) {
-        const QString digits = data.mid(6).trimmed();
+    if (data.startsWith(u"dword:", Qt::CaseInsensitive)) {
+        const QStringView digits = data.sliced(6).trimmed();
         bool ok = false;
         const quint32 v = digits.toUInt(&ok, 16);
         if (!ok || digits.size() > 8)
-            fail(fileName, lineNo, QStringLiteral("a dword that is not 8 hexadecimal digits"));
-        line.type = registry::RegDword;
-        line.data = QByteArray(4, '\0');
+            fail(ParseError::BadDword, fileName, lineNo);
+        value.type = registry::RegDword;
+        value.data = QByteArray(4, '\0');
         for (int i = 0; i < 4; ++i)
-            line.data[i] = char((v >> (8 * i)) & 0xFF);
-        return line;
+            value.data[i] = char((v >> (8 * i)) & 0xFF);
+        return value;
     }
     qsizetype listStart = -1;
-    if (data.startsWith(QStringLiteral("hex:"), Qt::CaseInsensitive)) {
-        line.type = registry::RegBinary;
+    if (data.startsWith(u"hex:", Qt::CaseInsensitive)) {
+        value.type = registry::RegBinary;
         listStart = 4;
-    } else if (data.startsWith(QStringLiteral("hex("), Qt::CaseInsensitive)) {
-        const qsizetype close = data.indexOf(QStringLiteral("):"));
+    } else if (data.startsWith(u"hex(", Qt::CaseInsensitive)) {
+        const qsizetype close = data.indexOf(u"):");
         bool ok = false;
-        const QString digits = data.mid(4, close - 4);
-        line.type = close > 4 && digits.size() <= 8 ? digits.toUInt(&ok, 16) : 0;
+        const QStringView digits = close > 4 ? data.sliced(4, close - 4) : QStringView();
+        value.type = close > 4 && digits.size() <= 8 ? digits.toUInt(&ok, 16) : 0;
         if (!ok)
-            fail(fileName, lineNo, QStringLiteral("a hex(...) type that is not a hexadecimal number"));
+            fail(ParseError::BadHexType, fileName, lineNo);
         listStart = close + 2;
     } else {
-        fail(fileName, lineNo, QStringLiteral("a value of unknown form"));
+        fail(ParseError::UnknownValueForm, fileName, lineNo);
     }
-    if (!parseHexBytes(data.mid(listStart), line.data))
-        fail(fileName, lineNo, QStringLiteral("a byte list that is not comma-separated hexadecimal bytes"));
+    if (!parseHexBytes(data.sliced(listStart).toString(), value.data))
+        fail(ParseError::BadByteList, fileName, lineNo);
+    return value;
+}
+
+bool sameName(QStringView a, QStringView b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// A deletion of `deleted` removes `path` and every key below it.
+bool deletes(QStringView deleted, QStringView path) {
+    return sameName(deleted, path) || (path.size() > deleted.size() && path[deleted.size()] == u'\\' &&
+                                       path.startsWith(deleted, Qt::CaseInsensitive));
+}
+
+QStringView keyPathView(QStringView raw) {
+    const QStringView trimmed = content(raw).trimmed();
+    const bool deletion = trimmed.startsWith(u"[-");
+    return trimmed.sliced(deletion ? 2 : 1, trimmed.size() - (deletion ? 3 : 2));
+}
+
+Line ownLine(Document& document, Line::Kind kind, const QString& raw) {
+    Line line;
+    line.kind = kind;
+    line.replaced = true;
+    line.offset = document.replacements.size();
+    line.length = raw.size();
+    document.replacements.append(raw);
     return line;
 }
 
+// Bytes of `text` in UTF-8, counted without encoding it.
+qsizetype utf8Size(QStringView text) {
+    qsizetype size = 0;
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        size += u < 0x80 ? 1 : u < 0x800 ? 2 : QChar::isSurrogate(u) ? 2 : 3;
+    }
+    return size;
+}
+
 } // namespace
+
+QString parseErrorText(ParseError error, const QString& fileName, int line, const QString& detail) {
+    if (error == ParseError::CannotOpen)
+        return QStringLiteral("Не удается открыть файл реестра %1: %2").arg(fileName, detail);
+    return QStringLiteral("Не удается прочитать файл реестра %1: строка %2: %3")
+        .arg(fileName, QString::number(line), reasonText(error));
+}
+
+QStringView Document::raw(const Line& line) const {
+    if (line.replaced)
+        return replacements[line.offset];
+    return QStringView(text).sliced(line.offset, line.length);
+}
 
 QString sectionKeyPath(const QString& section) {
     return QStringLiteral("HKEY_CURRENT_USER\\Software\\") + section;
 }
 
-Document parse(const QByteArray& bytes, const QString& fileName) {
+QString keyPathOf(const Document& document, const Line& line) {
+    return keyPathView(document.raw(line)).toString();
+}
+
+QString valueNameOf(const Document& document, const Line& line) {
+    const QString text = joined(document.raw(line));
+    QString name;
+    qsizetype pos = 0;
+    if (!text.startsWith(u'@'))
+        readQuoted(text, pos, name);
+    return name;
+}
+
+Document parse(QByteArray bytes, const QString& fileName) {
     Document document;
-    const QString text = decode(bytes, fileName, document.encoding);
-    const QList<QString> physical = splitLines(text, document.lineBreak);
+    document.text = decode(bytes, fileName, document.encoding);
+    bytes = QByteArray();
+    const QString& text = document.text;
+    document.lines.reserve(size_t(text.count(u'\n')) + 1);
+    bool breakSeen = false;
     bool headerSeen = false;
     bool inKey = false;
-    for (qsizetype i = 0; i < physical.size(); ++i) {
-        const int lineNo = int(i) + 1;
+    int physical = 0;
+    for (qsizetype pos = 0; pos < text.size();) {
+        const int lineNo = ++physical;
+        qsizetype end = physicalEnd(text, pos);
+        if (!breakSeen && text[end - 1] == u'\n') {
+            document.lineBreak =
+                end >= 2 && text[end - 2] == u'\r' ? QStringLiteral("\r\n") : QStringLiteral("\n");
+            breakSeen = true;
+        }
         Line line;
-        line.raw = physical[i];
-        const QString body = content(physical[i]);
-        const QString trimmed = body.trimmed();
+        line.offset = pos;
+        const QStringView trimmed = content(QStringView(text).sliced(pos, end - pos)).trimmed();
         if (trimmed.isEmpty()) {
             line.kind = Line::Kind::Blank;
         } else if (!headerSeen) {
             if (trimmed != header)
-                fail(fileName, lineNo, QStringLiteral("the first line is not \"%1\"").arg(header));
+                fail(ParseError::NoHeader, fileName, lineNo);
             line.kind = Line::Kind::Header;
             headerSeen = true;
         } else if (trimmed.startsWith(u';')) {
             line.kind = Line::Kind::Comment;
         } else if (trimmed.startsWith(u'[')) {
             if (!trimmed.endsWith(u']'))
-                fail(fileName, lineNo, QStringLiteral("a key without its closing bracket"));
-            const bool deletion = trimmed.startsWith(QStringLiteral("[-"));
-            line.kind = deletion ? Line::Kind::DeleteKey : Line::Kind::Key;
-            line.keyPath = trimmed.mid(deletion ? 2 : 1, trimmed.size() - (deletion ? 3 : 2));
+                fail(ParseError::KeyNotClosed, fileName, lineNo);
+            line.kind = trimmed.startsWith(u"[-") ? Line::Kind::DeleteKey : Line::Kind::Key;
             inKey = true;
         } else if (trimmed.startsWith(u'"') || trimmed.startsWith(u'@')) {
             if (!inKey)
-                fail(fileName, lineNo, QStringLiteral("a value before any key"));
+                fail(ParseError::ValueBeforeKey, fileName, lineNo);
             // A hex list goes on over the following lines while a line ends with a backslash.
-            QString joined = trimmed;
-            while (joined.endsWith(u'\\')) {
-                if (++i >= physical.size())
-                    fail(fileName, lineNo, QStringLiteral("a continued value at the end of the file"));
-                joined.chop(1);
-                joined.append(content(physical[i]).trimmed());
-                line.raw.append(physical[i]);
+            QString value = trimmed.toString();
+            while (value.endsWith(u'\\')) {
+                if (end >= text.size())
+                    fail(ParseError::ContinuedAtEnd, fileName, lineNo);
+                const qsizetype from = end;
+                end = physicalEnd(text, from);
+                ++physical;
+                value.chop(1);
+                value.append(content(QStringView(text).sliced(from, end - from)).trimmed());
             }
-            const QString raw = line.raw;
-            line = parseValue(joined, raw, fileName, lineNo);
+            line.kind = parseValue(value, fileName, lineNo).kind;
         } else {
-            fail(fileName, lineNo, QStringLiteral("neither a key, a value nor a comment"));
+            fail(ParseError::NotKeyValueOrComment, fileName, lineNo);
         }
-        document.lines.append(line);
+        line.length = end - pos;
+        document.lines.push_back(line);
+        pos = end;
     }
     return document;
 }
 
 QByteArray serialize(const Document& document) {
-    QString text;
-    for (const Line& line : document.lines)
-        text.append(line.raw);
-    switch (document.encoding) {
-    case Encoding::Utf16LeBom:
-        return QByteArray("\xFF\xFE", 2) +
-               QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-    case Encoding::Utf8Bom:
-        return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-    case Encoding::Utf8:
-        break;
+    QByteArray out;
+    if (document.encoding == Encoding::Utf16LeBom) {
+        qsizetype size = 2;
+        for (const Line& line : document.lines)
+            size += line.length * 2;
+        out.reserve(size);
+        out.append("\xFF\xFE", 2);
+        for (const Line& line : document.lines) {
+            const QStringView raw = document.raw(line);
+            if constexpr (QSysInfo::ByteOrder == QSysInfo::LittleEndian) {
+                out.append(reinterpret_cast<const char*>(raw.utf16()), raw.size() * 2);
+            } else {
+                for (const QChar c : raw) {
+                    out.append(char(c.unicode() & 0xFF));
+                    out.append(char(c.unicode() >> 8));
+                }
+            }
+        }
+        return out;
     }
-    return text.toUtf8();
+    // Unchanged lines lie one after the other in the text: each run of them is encoded at once.
+    std::vector<QStringView> runs;
+    for (const Line& line : document.lines) {
+        const QStringView raw = document.raw(line);
+        if (!runs.empty() && !line.replaced && runs.back().data() + runs.back().size() == raw.data())
+            runs.back() = QStringView(runs.back().data(), runs.back().size() + raw.size());
+        else
+            runs.push_back(raw);
+    }
+    qsizetype size = document.encoding == Encoding::Utf8Bom ? 3 : 0;
+    for (const QStringView run : runs)
+        size += utf8Size(run);
+    out.reserve(size);
+    if (document.encoding == Encoding::Utf8Bom)
+        out.append("\xEF\xBB\xBF");
+    // Runs split at lines, never inside a surrogate pair, in pieces that keep the copies small.
+    constexpr qsizetype piece = 1 << 20;
+    for (QStringView run : runs) {
+        while (!run.isEmpty()) {
+            qsizetype take = std::min(piece, run.size());
+            if (take < run.size() && run[take - 1].isHighSurrogate())
+                ++take;
+            out.append(run.first(take).toUtf8());
+            run = run.sliced(take);
+        }
+    }
+    return out;
 }
 
 registry::Lookup lookup(const Document& document, const QString& keyPath, const QString& name) {
     registry::Lookup found;
+    qsizetype winner = -1;
     bool inKey = false;
-    for (const Line& line : document.lines) {
+    for (qsizetype i = 0; i < qsizetype(document.lines.size()); ++i) {
+        const Line& line = document.lines[size_t(i)];
         switch (line.kind) {
         case Line::Kind::Key:
-            inKey = sameName(line.keyPath, keyPath);
+            inKey = sameName(keyPathView(document.raw(line)), keyPath);
             if (inKey)
                 found.keyOpened = true;
             break;
         case Line::Kind::DeleteKey:
-            if (deletes(line.keyPath, keyPath))
-                found = registry::Lookup{};
+            if (deletes(keyPathView(document.raw(line)), keyPath)) {
+                found.keyOpened = false;
+                winner = -1;
+            }
             inKey = false;
             break;
         case Line::Kind::Value:
-            if (inKey && sameName(line.name, name)) {
-                found.valueExists = true;
-                found.type = line.type;
-                found.data.assign(line.data.begin(), line.data.end());
-            }
-            break;
         case Line::Kind::DeleteValue:
-            if (inKey && sameName(line.name, name)) {
-                found.valueExists = false;
-                found.type = registry::RegNone;
-                found.data.clear();
-            }
+            if (inKey && sameName(valueNameOf(document, line), name))
+                winner = line.kind == Line::Kind::Value ? i : -1;
             break;
         default:
             break;
         }
+    }
+    if (winner >= 0) {
+        // The document parsed once already: this cannot fail.
+        const ParsedValue value =
+            parseValue(joined(document.raw(document.lines[size_t(winner)])), QString(), 0);
+        found.valueExists = true;
+        found.type = value.type;
+        found.data.assign(value.data.begin(), value.data.end());
     }
     return found;
 }
@@ -386,77 +533,66 @@ bool keyExists(const Document& document, const QString& keyPath) {
 
 void setValue(Document& document, const QString& keyPath, const QString& name, std::uint32_t type,
               const QByteArray& data) {
-    QList<Line>& lines = document.lines;
-    const QString& lb = document.lineBreak;
+    std::vector<Line>& lines = document.lines;
+    const QString lb = document.lineBreak;
+    const auto count = qsizetype(lines.size());
 
     // The block that a reader sees last: the last line opening the key after its last deletion.
     qsizetype block = -1;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (lines[i].kind == Line::Kind::Key && sameName(lines[i].keyPath, keyPath))
+    for (qsizetype i = 0; i < count; ++i) {
+        const Line& line = lines[size_t(i)];
+        if (line.kind == Line::Kind::Key && sameName(keyPathView(document.raw(line)), keyPath))
             block = i;
-        else if (lines[i].kind == Line::Kind::DeleteKey && deletes(lines[i].keyPath, keyPath))
+        else if (line.kind == Line::Kind::DeleteKey && deletes(keyPathView(document.raw(line)), keyPath))
             block = -1;
     }
 
-    Line value;
-    value.kind = Line::Kind::Value;
-    value.type = type;
-    value.data = data;
-    value.name = name;
-
     auto terminate = [&](qsizetype index) {
-        if (index >= 0 && !lines[index].raw.endsWith(u'\n'))
-            lines[index].raw.append(lb);
+        if (index < 0)
+            return;
+        Line& line = lines[size_t(index)];
+        const QStringView raw = document.raw(line);
+        if (!raw.endsWith(u'\n'))
+            line = ownLine(document, line.kind, raw.toString() + lb);
     };
 
     if (block < 0) {
-        if (lines.isEmpty() || std::none_of(lines.begin(), lines.end(),
-                                            [](const Line& l) { return l.kind == Line::Kind::Header; })) {
-            Line head;
-            head.kind = Line::Kind::Header;
-            head.raw = header + lb;
-            lines.prepend(head);
-        }
-        terminate(lines.size() - 1);
-        if (lines.last().kind != Line::Kind::Blank) {
-            Line blank;
-            blank.raw = lb;
-            lines.append(blank);
-        }
-        Line key;
-        key.kind = Line::Kind::Key;
-        key.keyPath = keyPath;
-        key.raw = u'[' + keyPath + u']' + lb;
-        lines.append(key);
-        value.raw = formatValue(name, type, data, lb);
-        lines.append(value);
+        if (std::none_of(lines.begin(), lines.end(),
+                         [](const Line& l) { return l.kind == Line::Kind::Header; }))
+            lines.insert(lines.begin(), ownLine(document, Line::Kind::Header, header + lb));
+        terminate(qsizetype(lines.size()) - 1);
+        if (lines.back().kind != Line::Kind::Blank)
+            lines.push_back(ownLine(document, Line::Kind::Blank, lb));
+        lines.push_back(ownLine(document, Line::Kind::Key, u'[' + keyPath + u']' + lb));
+        lines.push_back(ownLine(document, Line::Kind::Value, formatValue(name, type, data, lb)));
         return;
     }
 
     qsizetype lastValue = block;
     qsizetype match = -1;
-    for (qsizetype i = block + 1; i < lines.size(); ++i) {
-        const Line::Kind kind = lines[i].kind;
-        if (kind == Line::Kind::Key || kind == Line::Kind::DeleteKey)
+    for (qsizetype i = block + 1; i < count; ++i) {
+        const Line& line = lines[size_t(i)];
+        if (line.kind == Line::Kind::Key || line.kind == Line::Kind::DeleteKey)
             break;
-        if (kind == Line::Kind::Value || kind == Line::Kind::DeleteValue) {
+        if (line.kind == Line::Kind::Value || line.kind == Line::Kind::DeleteValue) {
             lastValue = i;
-            if (sameName(lines[i].name, name))
+            if (sameName(valueNameOf(document, line), name))
                 match = i;
         }
     }
     if (match >= 0) {
-        value.name = lines[match].name; // the name keeps the case it was written with
-        const bool hadBreak = lines[match].raw.endsWith(u'\n');
-        value.raw = formatValue(value.name, type, data, lb);
+        Line& line = lines[size_t(match)];
+        // The name keeps the case it was written with.
+        const bool hadBreak = document.raw(line).endsWith(u'\n');
+        QString raw = formatValue(valueNameOf(document, line), type, data, lb);
         if (!hadBreak)
-            value.raw.chop(lb.size());
-        lines[match] = value;
+            raw.chop(lb.size());
+        line = ownLine(document, Line::Kind::Value, raw);
         return;
     }
     terminate(lastValue);
-    value.raw = formatValue(name, type, data, lb);
-    lines.insert(lastValue + 1, value);
+    lines.insert(lines.begin() + lastValue + 1,
+                 ownLine(document, Line::Kind::Value, formatValue(name, type, data, lb)));
 }
 
 } // namespace regfile

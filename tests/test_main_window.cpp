@@ -1,10 +1,15 @@
+#include "app/qt_dialogs.h"
 #include "support/window_fixture.h"
 #include "ui_about.h"
 
 #include <QCoreApplication>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QWindow>
 
 namespace {
 
@@ -185,6 +190,102 @@ private Q_SLOTS:
         QVERIFY(!f.about->isVisible());
         QVERIFY(f.window->isVisible());
         QVERIFY(!f.about->testAttribute(Qt::WA_QuitOnClose));
+    }
+
+    // The About window belongs to the main window: the system keeps it in front of it and gives it
+    // no task-bar button of its own; it stays modeless.
+    void aboutWindowBelongsToTheMainWindow() {
+        WindowFixture f;
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        f.ui().N3->trigger();
+        QVERIFY(QTest::qWaitForWindowExposed(f.about.get()));
+        QCOMPARE(f.about->windowType(), Qt::Tool);
+        QCOMPARE(f.about->windowHandle()->transientParent(), f.window->windowHandle());
+        QCOMPARE(f.about->windowModality(), Qt::NonModal);
+        QVERIFY(!QApplication::activeModalWidget());
+        f.about->close();
+        QVERIFY(f.window->isVisible());
+    }
+
+    // Restored, the client area below the menu is the laid-out 869 x 429, and nothing holds the window
+    // taller.
+    void restoredClientArea() {
+        WindowFixture f;
+        f.window->showNormal();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        QCOMPARE(f.window->centralWidget()->size(), QSize(869, 429));
+        QCOMPARE(f.window->centralWidget()->geometry().top(), f.window->menuBar()->geometry().bottom() + 1);
+        QVERIFY(f.window->minimumSizeHint().height() <= f.window->height());
+    }
+
+    // A message box is wide enough for its whole caption even when its text is short.
+    void messageBoxShowsItsWholeCaption_data() {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Неудачно!") << "Неудачно!"
+                                   << "Ошибка обновления!";
+        QTest::newRow("short text") << "Не найден каталог установки программы"
+                                    << "Да";
+    }
+    void messageBoxShowsItsWholeCaption() {
+        QFETCH(QString, caption);
+        QFETCH(QString, text);
+        QWidget owner;
+        QtDialogs dialogs;
+        dialogs.setOwner(&owner);
+        int width = 0;
+        int captionWidth = 0;
+        QTimer::singleShot(0, [&] {
+            QWidget* box = QApplication::activeModalWidget();
+            QVERIFY(box);
+            QFont bold = box->font();
+            bold.setBold(true);
+            captionWidth = QFontMetrics(bold).horizontalAdvance(caption);
+            width = box->width();
+            box->close();
+        });
+        dialogs.messageBox(text, caption, BoxIcon::None);
+        // Beside the caption the title bar holds the window icon and the close button.
+        QVERIFY2(width >= captionWidth + 100,
+                 qPrintable(QStringLiteral("%1 < %2").arg(width).arg(captionWidth)));
+    }
+
+    // The buttons of the boxes and Qt's own dialog texts are Russian, as on the system the kit runs on.
+    void dialogTextsInRussian() {
+        QVERIFY2(installQtTranslation(), "Qt's Russian translation (qt6-translations-l10n) is not installed");
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "&Open"), QStringLiteral("&Открыть"));
+        QWidget owner;
+        QtDialogs dialogs;
+        dialogs.setOwner(&owner);
+        QString button;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            button = box->button(QMessageBox::Ok)->text();
+            box->close();
+        });
+        dialogs.showMessage(QStringLiteral("текст"));
+        QCOMPARE(button, QStringLiteral("ОК")); // Cyrillic О and К
+    }
+
+    // A range of 0..0 (a download of unknown size) draws an empty bar, not Qt's busy indicator, while
+    // the range and the position stay as set.
+    void emptyRangeDrawsAnEmptyBar() {
+        WindowFixture f;
+        f.window->showNormal();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        QProgressBar* bar = f.ui().ProgressBar1;
+        const QImage empty = bar->grab().toImage();
+        f.window->MyProgress(0, 0);
+        QCOMPARE(bar->minimum(), 0);
+        QCOMPARE(bar->maximum(), 0);
+        QCOMPARE(bar->value(), 0);
+        QTest::qWait(50); // a busy indicator would have moved on
+        QCOMPARE(bar->grab().toImage(), empty);
+        f.window->MyProgress(0, 10);
+        f.window->MyProgress(1, 5);
+        QVERIFY(bar->grab().toImage() != empty);
     }
 
     void hiddenInstructions() {

@@ -204,37 +204,76 @@ private Q_SLOTS:
             "\r\n[HKEY_CURRENT_USER\\Software\\New]\r\n\"Path\"=\"D:\\\\\\\"q\\\"\\\\\"\r\n")));
     }
 
+    // Each error of the file, worded for the operator: the file, the line and what is wrong there.
     void malformedFileIsNeverWritten_data() {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("line");
-        QTest::newRow("no header") << QByteArray("[HKEY_CURRENT_USER\\Software\\a]\r\n") << 1;
+        QTest::addColumn<QString>("reason");
+        const auto body = [](const char* text) {
+            return regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n") +
+                               QString::fromUtf8(text));
+        };
+        QTest::newRow("no header") << QByteArray("[HKEY_CURRENT_USER\\Software\\a]\r\n") << 1
+                                   << "первая строка не \"Windows Registry Editor Version 5.00\"";
         QTest::newRow("garbage line")
-            << regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\nxyz\n")) << 4;
-        QTest::newRow("open string") << regeditFile(
-                                            QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=\"x\n"))
-                                     << 4;
-        QTest::newRow("bad hex") << regeditFile(
-                                        QStringLiteral("[HKEY_CURRENT_USER\\Software\\a]\n\"v\"=hex:zz\n"))
-                                 << 4;
-        QTest::newRow("value before key") << regeditFile(QStringLiteral("\"v\"=\"x\"\n")) << 3;
+            << body("xyz\n") << 4 << "строка не является ни разделом, ни параметром, ни комментарием";
+        QTest::newRow("open string") << body("\"v\"=\"x\n") << 4 << "строковое значение закрыто неправильно";
+        QTest::newRow("bad hex") << body("\"v\"=hex:zz\n") << 4
+                                 << "список байтов не из шестнадцатеричных байтов через запятую";
+        QTest::newRow("value before key")
+            << regeditFile(QStringLiteral("\"v\"=\"x\"\n")) << 3 << "параметр стоит до первого раздела";
         QTest::newRow("not UTF-8") << QByteArray("Windows Registry Editor Version 5.00\r\n\r\n; \xC0\xC1\r\n")
-                                   << 3;
+                                   << 3 << "текст не в кодировке UTF-8 или UTF-16LE";
+        QTest::newRow("odd UTF-16") << QByteArray("\xFF\xFEW\0i\0n", 7) << 1
+                                    << "текст UTF-16 из нечетного числа байтов";
+        QTest::newRow("key not closed")
+            << body("[HKEY_CURRENT_USER\\Software\\b\n") << 4 << "у имени раздела нет закрывающей скобки";
+        QTest::newRow("continued at the end")
+            << body("\"v\"=hex:01,\\") << 4 << "продолжение параметра обрывается в конце файла";
+        QTest::newRow("name not closed")
+            << body("\"v=x\n") << 4 << "у имени параметра нет закрывающей кавычки";
+        QTest::newRow("no equals sign") << body("\"v\" \"x\"\n") << 4 << "у параметра нет знака \"=\"";
+        QTest::newRow("bad dword") << body("\"v\"=dword:123456789\n") << 4
+                                   << "значение dword не из 8 шестнадцатеричных цифр";
+        QTest::newRow("bad hex type")
+            << body("\"v\"=hex(zz):01\n") << 4 << "тип hex(...) не шестнадцатеричное число";
+        QTest::newRow("unknown form") << body("\"v\"=42\n") << 4 << "значение неизвестного вида";
+        QTest::newRow("after a continued value")
+            << body("\"v\"=hex:01,\\\n  02\nxyz\n") << 6
+            << "строка не является ни разделом, ни параметром, ни комментарием";
     }
     void malformedFileIsNeverWritten() {
         QFETCH(QByteArray, bytes);
         QFETCH(int, line);
+        QFETCH(QString, reason);
         writeBytes(path(), bytes);
         RegistryFile registry(path());
-        const QString where = QStringLiteral("%1 cannot be read: line %2:").arg(path()).arg(line);
+        const QString message = QStringLiteral("Не удается прочитать файл реестра %1: строка %2: %3")
+                                    .arg(path())
+                                    .arg(line)
+                                    .arg(reason);
         try {
             registry.readString(QStringLiteral("a"), QStringLiteral("v"), QString());
             QFAIL("read a malformed file");
         } catch (const Error& error) {
-            QVERIFY2(QString::fromUtf8(error.what()).contains(where), error.what());
+            QCOMPARE(QString::fromUtf8(error.what()), message);
         }
         QVERIFY_THROWS_EXCEPTION(
             Error, registry.writeString(QStringLiteral("a"), QStringLiteral("v"), QStringLiteral("x")));
         QCOMPARE(readBytes(path()), bytes);
+    }
+
+    void fileThatCannotBeOpened() {
+        QVERIFY(QDir().mkdir(path()));
+        try {
+            RegistryFile(path()).readString(QStringLiteral("a"), QStringLiteral("v"), QString());
+            QFAIL("read a folder");
+        } catch (const Error& error) {
+            QCOMPARE(QString::fromUtf8(error.what()),
+                     QStringLiteral("Не удается открыть файл реестра %1: Указанный путь является папкой")
+                         .arg(path()));
+        }
+        QDir().rmdir(path());
     }
 
     void writeThatCannotBeStoredNamesTheKeyOrValue_data() {
@@ -277,6 +316,92 @@ private Q_SLOTS:
                                                  QStringLiteral("ProgrammVersion"), QString()),
                  QStringLiteral("3.6"));
         QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A file its owner may not write refuses writes as a read-only key does, even for root, who could
+    // replace it; it stays as it was.
+    void readOnlyFileRefusesWrites_data() {
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("existing key") << "vus_bistral"
+                                      << "Failed to set data for 'ProgrammVersion'";
+        QTest::newRow("new key") << "VUS_dop"
+                                 << "Failed to create key VUS_dop";
+    }
+    void readOnlyFileRefusesWrites() {
+        QFETCH(QString, section);
+        QFETCH(QString, message);
+        writeBytes(path(), regeditFile(kit));
+        const QByteArray before = readBytes(path());
+        QVERIFY(QFile::setPermissions(path(), QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        try {
+            RegistryFile(path()).writeString(section, QStringLiteral("ProgrammVersion"),
+                                             QStringLiteral("3.7"));
+            QFAIL("a read-only registry file was written");
+        } catch (const Error& error) {
+            QCOMPARE(QString::fromUtf8(error.what()), message);
+        }
+        QCOMPARE(readBytes(path()), before);
+        QCOMPARE(QFileInfo(path()).permissions() & QFile::WriteOwner, QFile::Permissions());
+        QFile::setPermissions(path(), QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // A registry file shared through a link: the link stays, the file it names gets the value, and the
+    // lock and temporary files lie beside that file.
+    void linkIsWrittenThrough() {
+        QVERIFY(QDir(m_dir.path()).mkpath(QStringLiteral("shared")));
+        const QString shared = m_dir.filePath(QStringLiteral("shared/kit.reg"));
+        writeBytes(shared, regeditFile(kit));
+        QVERIFY(QFile::link(QStringLiteral("shared/kit.reg"), path()));
+        const QString hop = m_dir.filePath(QStringLiteral("hop.reg"));
+        QVERIFY(QFile::link(QStringLiteral("registry.reg"), hop)); // a link to the link
+        RegistryFile registry(hop);
+        {
+            const RegistryOperation operation(&registry);
+            QCOMPARE(registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
+                                         QString()),
+                     QStringLiteral("3.6"));
+            registry.writeString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
+                                 QStringLiteral("3.7"));
+            registry.writeString(QStringLiteral("VUS_dop"), QStringLiteral("ProgrammVersion"),
+                                 QStringLiteral("3.7"));
+        }
+        QVERIFY(QFileInfo(path()).isSymLink());
+        QVERIFY(QFileInfo(hop).isSymLink());
+        QCOMPARE(QFileInfo(path()).symLinkTarget(), shared);
+        const QString text = QString::fromUtf8(readBytes(shared));
+        QVERIFY(text.contains(QStringLiteral("\"ProgrammVersion\"=\"3.7\"\r\n\"Empty\"")));
+        QVERIFY(text.endsWith(
+            QStringLiteral("[HKEY_CURRENT_USER\\Software\\VUS_dop]\r\n\"ProgrammVersion\"=\"3.7\"\r\n")));
+        QCOMPARE(QDir(m_dir.filePath(QStringLiteral("shared"))).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{QStringLiteral("kit.reg")});
+        QFile::remove(hop);
+    }
+
+    // Inside an operation the reads share one reading of the file, yet see every change made since,
+    // by another program or by the operation's own writes.
+    void operationSeesEveryChange() {
+        writeBytes(path(), regeditFile(kit));
+        RegistryFile registry(path());
+        const RegistryOperation operation(&registry);
+        const auto version = [&] {
+            return registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
+                                       QString());
+        };
+        QCOMPARE(version(), QStringLiteral("3.6"));
+        // Another program rewrites the file in place, at once and with the same size.
+        QByteArray changed = readBytes(path());
+        changed.replace("\"3.6\"", "\"3.5\"");
+        writeBytes(path(), changed);
+        QCOMPARE(version(), QStringLiteral("3.5"));
+        RegistryFile(path()).writeString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
+                                         QStringLiteral("4.0"));
+        QCOMPARE(version(), QStringLiteral("4.0"));
+        registry.writeString(QStringLiteral("vus_bistral"), QStringLiteral("ProgrammVersion"),
+                             QStringLiteral("3.7"));
+        QCOMPARE(version(), QStringLiteral("3.7"));
+        QCOMPARE(registry.readString(QStringLiteral("vus_bistral"), QStringLiteral("Quote"), QString()),
+                 QStringLiteral("say \"hi\""));
     }
 
     // A writer killed before its rename leaves its temporary file; the next writer, holding the

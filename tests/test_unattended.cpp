@@ -42,6 +42,7 @@ private Q_SLOTS:
         QTest::newRow("archive missing") << "noarchive" << 4 << "";
         QTest::newRow("archive damaged") << "badarchive" << 4 << "Неудачно!: Ошибка обновления!";
         QTest::newRow("registry refuses the writes") << "registry" << 5 << "";
+        QTest::newRow("registry file without write permission") << "readonly" << 5 << "";
         QTest::newRow("another updater runs")
             << "locked" << 6
             << "Внимание: Обновление в эту папку уже устанавливает другая копия "
@@ -65,6 +66,8 @@ private Q_SLOTS:
             writeBytes(kit.archivePath(), "no archive");
         else if (setup == QStringLiteral("registry"))
             QDir().mkpath(kit.registryPath + QStringLiteral(".lock/taken")); // no lock file can be made
+        else if (setup == QStringLiteral("readonly"))
+            QVERIFY(QFile::setPermissions(kit.registryPath, QFile::ReadOwner | QFile::ReadGroup));
         else if (setup == QStringLiteral("locked"))
             QVERIFY((lock = UpdateLock::take(kit.extraction)));
         else if (setup == QStringLiteral("dword"))
@@ -76,17 +79,113 @@ private Q_SLOTS:
         if (!stderrLine.isEmpty())
             QVERIFY2(result.err.contains(stderrLine), qPrintable(result.err.join(u'\n')));
         QVERIFY(!result.out.contains(QStringLiteral("Процедура обновления успешно завершена...")));
-        if (setup == QStringLiteral("registry"))
+        if (setup == QStringLiteral("registry") || setup == QStringLiteral("readonly")) {
             QCOMPARE(result.out.last(), QStringLiteral("Ошибка доступа к реестру..."));
+            QVERIFY(QString::fromUtf8(readBytes(kit.registryPath))
+                        .contains(QStringLiteral("\"ProgrammVersion\"=\"3.6\"")));
+        }
     }
 
     void helpListsTheOptions() {
         KitFolders kit;
         const UpdaterRun result = runUpdater(kit, {QStringLiteral("--help")});
         QCOMPARE(result.exitCode, 0);
+        QCOMPARE(result.err, QStringList());
         const QString help = result.out.join(u'\n');
-        QVERIFY2(help.contains(QStringLiteral("--silent")) && help.contains(QStringLiteral("--log <file>")),
+        QVERIFY2(help.contains(QStringLiteral("--silent")) && help.contains(QStringLiteral("--log <файл>")),
                  qPrintable(help));
+    }
+
+    // A wrong command line runs nothing: the error and the usage on standard error, exit status 2.
+    void wrongCommandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("unknown option")
+            << QStringList{"--silent", "--bogus"} << "update_3_7: неизвестный параметр --bogus";
+        QTest::newRow("unknown option, window")
+            << QStringList{"--bogus"} << "update_3_7: неизвестный параметр --bogus";
+        QTest::newRow("log without a file")
+            << QStringList{"--silent", "--log"} << "update_3_7: после параметра --log не указан файл журнала";
+        QTest::newRow("value for a switch")
+            << QStringList{"--silent=yes"} << "update_3_7: параметр --silent не принимает значения";
+        QTest::newRow("stray argument")
+            << QStringList{"--silent", "now"} << "update_3_7: лишний аргумент now";
+        QTest::newRow("Qt's own option")
+            << QStringList{"--silent", "-platform", "xcb"} << "update_3_7: неизвестный параметр -platform";
+    }
+    void wrongCommandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        KitFolders kit;
+        kit.installKit();
+        kit.writeUpdateArchive(twoItems());
+        const QByteArray registry = readBytes(kit.registryPath);
+        const UpdaterRun result = runUpdater(kit, args);
+        QCOMPARE(result.exitCode, 2);
+        QCOMPARE(result.out, QStringList());
+        QVERIFY2(!result.err.isEmpty() && result.err.first() == error, qPrintable(result.err.join(u'\n')));
+        QVERIFY(result.err.contains(QStringLiteral("Использование: update_3_7 [--silent] [--log <файл>]")));
+        QCOMPARE(readBytes(kit.registryPath), registry);
+        QVERIFY(!QFileInfo::exists(kit.extraction + QStringLiteral("a.dll")));
+    }
+
+    // Standard error carries the message boxes only, also where the environment gives Qt reasons to
+    // complain: no runtime folder (cron, su, containers), a display platform without a display.
+    void standardErrorHoldsBoxesOnly_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<int>("status");
+        QTest::newRow("help") << QStringList{"--help"} << "" << 0;
+        QTest::newRow("update") << QStringList{"--silent"} << "" << 0;
+        QTest::newRow("update, xcb named, no display") << QStringList{"--silent"} << "xcb" << 0;
+        QTest::newRow("update, wayland named, no display") << QStringList{"--silent"} << "wayland" << 0;
+        QTest::newRow("window, xcb named, no display") << QStringList{} << "xcb" << 2;
+    }
+    void standardErrorHoldsBoxesOnly() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, platform);
+        QFETCH(int, status);
+        KitFolders kit;
+        kit.installKit();
+        kit.writeUpdateArchive(twoItems());
+        const QString logFile = kit.root + QStringLiteral("support.log");
+        args << QStringLiteral("--log") << logFile;
+        const UpdaterRun result = runUpdater(kit, args, [&](QProcess& process) {
+            QProcessEnvironment env = process.processEnvironment();
+            env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+            if (!platform.isEmpty())
+                env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+            process.setProcessEnvironment(env);
+        });
+        QCOMPARE(result.exitCode, status);
+        if (status == 2) {
+            QCOMPARE(result.err.size(), 1);
+            QVERIFY2(result.err.first().startsWith(QStringLiteral("update_3_7: для окна нужен дисплей")),
+                     qPrintable(result.err.first()));
+        } else {
+            QCOMPARE(result.err, QStringList());
+        }
+        if (args.contains(QStringLiteral("--silent")))
+            QCOMPARE(result.out.last(), QStringLiteral("Процедура обновления успешно завершена..."));
+        QVERIFY2(!readBytes(logFile).contains("XDG_RUNTIME_DIR"), readBytes(logFile).constData());
+    }
+
+    // A text with a line break is still one record: on standard error, standard output and in the
+    // session log.
+    void lineBreakInsideATextStaysOneRecord() {
+        KitFolders kit;
+        kit.installKit(QString()); // no version: the "Внимание" box of two lines
+        const QString logFile = kit.root + QStringLiteral("support.log");
+        const UpdaterRun result =
+            runUpdater(kit, {QStringLiteral("--silent"), QStringLiteral("--log"), logFile});
+        QCOMPARE(result.exitCode, 3);
+        const QString box = QStringLiteral("Внимание: Не определена версия программы. Во избежание ошибок "
+                                           "обновление\\r\\nобновление проведено не будет! Пожалуйста, "
+                                           "запустите, а затем закройте ВУС-бистрал!");
+        QCOMPARE(result.err, QStringList{box});
+        const QStringList records = QString::fromUtf8(readBytes(logFile)).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(records.last().endsWith(QStringLiteral(" box: ") + box), qPrintable(records.last()));
+        QCOMPARE(records.size(), result.out.size() + 1);
     }
 
     void logFileRecordsLinesAndBoxes() {

@@ -31,9 +31,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QString key;
     for (const regfile::Line& line : document.lines) {
         if (line.kind == regfile::Line::Kind::Key)
-            key = line.keyPath;
+            key = regfile::keyPathOf(document, line);
         else if (line.kind == regfile::Line::Kind::Value)
-            values.append({key, line.name});
+            values.append({key, regfile::valueNameOf(document, line)});
     }
     QList<registry::Lookup> before;
     for (const auto& [path, value] : values)
