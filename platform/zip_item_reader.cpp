@@ -6,6 +6,7 @@
 #include <zip.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <ctime>
