@@ -263,7 +263,17 @@ private Q_SLOTS:
                    {QStringLiteral("SELECT sum(n) FROM t WHERE name BETWEEN 'ABC' AND 'B'"),
                     QStringLiteral("10")},
                    {QStringLiteral("SELECT max(name) FROM t WHERE n < 4"), QStringLiteral("вус")},
-                   {QStringLiteral("SELECT TOP 2 n FROM t ORDER BY name, n"), QStringLiteral("2;5")}};
+                   {QStringLiteral("SELECT TOP 2 n FROM t ORDER BY name, n"), QStringLiteral("2;5")},
+                   {QStringLiteral("SELECT TOP 1 n FROM t ORDER BY name, n DESC"), QStringLiteral("5")},
+                   // TOP keeps the rows that tie with the last one
+                   {QStringLiteral("SELECT sum(n) FROM (SELECT TOP 1 n FROM t ORDER BY name DESC)"),
+                    QStringLiteral("5")},
+                   {QStringLiteral("SELECT TOP 2 LCase(name) FROM t WHERE n > 1 ORDER BY UCase(name)"),
+                    QStringLiteral("abc;abc")},
+                   {QStringLiteral("SELECT TOP 10 n FROM t WHERE n > 3 ORDER BY n"), QStringLiteral("4;5")},
+                   {QStringLiteral(
+                        "SELECT DISTINCT TOP 2 LCase(name) AS low FROM t ORDER BY LCase(name) DESC"),
+                    QStringLiteral("вус;b")}};
         QTest::newRow("LIKE takes [...] lists, ranges and [!...]")
             << QStringList{QStringLiteral("CREATE TABLE t (name TEXT(20))"),
                            QStringLiteral("INSERT INTO t VALUES ('Вождение')"),
@@ -647,6 +657,9 @@ private Q_SLOTS:
         row("ALTER TABLE t ALTER COLUMN a COUNTER", "ALTER COLUMN с типом COUNTER не поддерживается");
         row("ALTER TABLE t ALTER COLUMN a OLE", "Тип столбца OLE не поддерживается");
         row("ALTER TABLE t DROP COLUMN a", "ALTER TABLE … DROP не поддерживается");
+        QTest::newRow("parentheses 65 deep")
+            << QStringLiteral("SELECT %1 1 %2").arg(QString(65, u'('), QString(65, u')'))
+            << QStringLiteral("Выражение слишком сложно: скобки вложены глубже 64 раз");
     }
 
     void refused() {
