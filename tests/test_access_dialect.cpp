@@ -297,6 +297,18 @@ private Q_SLOTS:
             << QString()
             << Checks{{QStringLiteral("SELECT quote(b), quote(d), quote(n) FROM t"),
                        QStringLiteral("'x-7'|3.5|6")}};
+        QTest::newRow("ALTER COLUMN of a referenced table keeps the references")
+            << QStringList{QStringLiteral(
+                               "CREATE TABLE p (id LONG CONSTRAINT pk PRIMARY KEY, name TEXT(10))"),
+                           QStringLiteral("CREATE TABLE c (id COUNTER, p_id LONG REFERENCES p (id))"),
+                           QStringLiteral("INSERT INTO p VALUES (1, 'a')"),
+                           QStringLiteral("INSERT INTO c (p_id) VALUES (1)")}
+            << QStringList{QStringLiteral("ALTER TABLE p ALTER COLUMN name TEXT(20)"),
+                           QStringLiteral("INSERT INTO c (p_id) VALUES (2)")}
+            << QStringLiteral("FOREIGN KEY constraint failed")
+            << Checks{{QStringLiteral("SELECT c.id, p.id, p.name FROM c, p WHERE c.p_id = p.id"),
+                       QStringLiteral("1|1|a")},
+                      {QStringLiteral("PRAGMA foreign_key_check"), QString()}};
         QTest::newRow("= ignores letter case, Cyrillic included")
             << QStringList{QStringLiteral(
                                "CREATE TABLE category_tc (category_tc_name VARCHAR(255), category_tc_gibdd "
