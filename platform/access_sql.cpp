@@ -655,6 +655,12 @@ void refuseUnsupported(const Tokens& tokens) {
         if (isOneOf(token, {u"TRANSFORM", u"PIVOT", u"PARAMETERS", u"DISTINCTROW", u"OWNERACCESS",
                             u"PROCEDURE", u"XOR", u"EQV", u"IMP"}))
             refuse(QStringLiteral("%1 не поддерживается").arg(token.text.toUpper()));
+        if (token.isWord(u"UNION")) {
+            // UNION drops duplicate rows, which Access finds without regard to letter case.
+            const qsizetype next = nextSignificant(tokens, i + 1);
+            if (next >= tokens.size() || !tokens[next].isWord(u"ALL"))
+                refuse(QStringLiteral("UNION без ALL не поддерживается"));
+        }
         if (token.isSymbol(u"!") || token.isSymbol(u"^"))
             refuse(QStringLiteral("Оператор %1 не поддерживается").arg(token.text));
         if (token.isWord(u"IN")) {

@@ -309,6 +309,17 @@ private Q_SLOTS:
             << Checks{{QStringLiteral("SELECT c.id, p.id, p.name FROM c, p WHERE c.p_id = p.id"),
                        QStringLiteral("1|1|a")},
                       {QStringLiteral("PRAGMA foreign_key_check"), QString()}};
+        QTest::newRow("DELETE * FROM; a join in parentheses; UNION ALL")
+            << QStringList{QStringLiteral("CREATE TABLE a (id LONG, x TEXT(5))"),
+                           QStringLiteral("CREATE TABLE b (id LONG, y TEXT(5))"),
+                           QStringLiteral("INSERT INTO a VALUES (1, 'p')"),
+                           QStringLiteral("INSERT INTO a VALUES (2, 'q')"),
+                           QStringLiteral("INSERT INTO b VALUES (1, 'r')")}
+            << QStringList{QStringLiteral("DELETE * FROM a WHERE x = 'Q'")} << QString()
+            << Checks{{QStringLiteral("SELECT a.x, b.y FROM (a INNER JOIN b ON a.id = b.id) WHERE b.y = 'R'"),
+                       QStringLiteral("p|r")},
+                      {QStringLiteral("SELECT x FROM a UNION ALL SELECT y FROM b ORDER BY 1"),
+                       QStringLiteral("p;r")}};
         QTest::newRow("= ignores letter case, Cyrillic included")
             << QStringList{QStringLiteral(
                                "CREATE TABLE category_tc (category_tc_name VARCHAR(255), category_tc_gibdd "
@@ -645,7 +656,8 @@ private Q_SLOTS:
         row("SELECT [Forms]![Main]![n] FROM t", "Оператор ! не поддерживается");
         row("SELECT DISTINCTROW a FROM t", "DISTINCTROW не поддерживается");
         row("SELECT TOP 10 PERCENT a FROM t", "TOP … PERCENT не поддерживается");
-        row("SELECT TOP 2 a FROM t UNION SELECT b FROM t", "TOP в запросе с UNION не поддерживается");
+        row("SELECT TOP 2 a FROM t UNION ALL SELECT b FROM t", "TOP в запросе с UNION не поддерживается");
+        row("SELECT a FROM t UNION SELECT b FROM t", "UNION без ALL не поддерживается");
         row("SELECT DISTINCT * FROM t", "SELECT DISTINCT * не поддерживается: перечислите столбцы");
         row("SELECT a INTO t2 FROM t", "SELECT … INTO не поддерживается");
         row("SELECT a FROM t IN 'other.accdb'", "IN с внешней базой данных не поддерживается");
