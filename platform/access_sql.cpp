@@ -984,6 +984,8 @@ enum class ColumnUse { Create, Add, Alter };
 // One column definition of CREATE TABLE, ADD COLUMN or ALTER COLUMN in SQLite's terms; `table` names
 // the counter of COUNTER(seed, increment).
 TranslatedColumn translateColumn(const Tokens& definition, const QString& table, ColumnUse use) {
+    if (nextSignificant(definition, 0) >= definition.size())
+        throw Error("Syntax error in field definition.");
     ColumnParts parts = cutColumn(definition);
     translateLiterals(parts.constraints);
     const access_types::ColumnType type = access_types::columnType(parts.words, parts.size, parts.nameText);

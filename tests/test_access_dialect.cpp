@@ -668,6 +668,7 @@ private Q_SLOTS:
         row("CREATE VIEW v AS SELECT a FROM t", "CREATE VIEW не поддерживается");
         row("CREATE PROCEDURE p AS SELECT a FROM t", "CREATE PROCEDURE не поддерживается");
         row("CREATE TABLE t2 (a HYPERLINK)", "Тип столбца HYPERLINK не поддерживается");
+        row("CREATE TABLE t2 (a LONG, )", "Syntax error in field definition.");
         row("CREATE TABLE t2 (a TEXT(300))", "Длина текстового столбца a вне пределов 1-255: 300");
         row("CREATE TABLE t2 (a DECIMAL(30, 2))",
             "Точность и масштаб в типе столбца DECIMAL(30, 2) не поддерживаются");
