@@ -19,6 +19,8 @@ using Kind = SqlToken::Kind;
 using Tokens = QList<SqlToken>;
 
 constexpr qsizetype none = -1;
+// Nesting the translation takes (it recurses into parentheses); Access's own limit is lower.
+constexpr int maxDepth = 64;
 
 // The first significant token at or after `i`, or tokens.size().
 qsizetype nextSignificant(const Tokens& tokens, qsizetype i) {
@@ -346,15 +348,17 @@ private:
         }
     }
     QString unary() {
-        if (peekSymbol(u"-")) {
+        int negations = 0;
+        for (int signs = 0; peekSymbol(u"-") || peekSymbol(u"+"); ++signs) {
+            if (signs == maxDepth)
+                refuse(QStringLiteral("Выражение слишком сложно"));
+            negations += peekSymbol(u"-") ? 1 : 0;
             skip();
-            return QStringLiteral("(-%1)").arg(unary());
         }
-        if (peekSymbol(u"+")) {
-            skip();
-            return unary();
-        }
-        return primary();
+        QString operand = primary();
+        for (int i = 0; i < negations; ++i)
+            operand = QStringLiteral("(-%1)").arg(operand);
+        return operand;
     }
 
     QString primary() {
@@ -520,6 +524,54 @@ bool isAggregateCall(const Tokens& tokens, qsizetype i) {
     return next < tokens.size() && tokens[next].isSymbol(u"(");
 }
 
+// The LIMIT of TOP n. With ORDER BY, Access's TOP keeps the rows that tie with the n-th: the limit
+// counts the rows not after the n-th in the order (n when there are fewer rows).
+QString topLimit(const Tokens& tokens, qsizetype fromWord, qsizetype end, qsizetype n) {
+    const QList<qsizetype> order =
+        fromWord < end ? wordsAtTop(tokens, fromWord, end, {u"ORDER"}) : QList<qsizetype>{};
+    const qsizetype by = order.isEmpty() ? end : nextSignificant(tokens, order.first() + 1);
+    if (order.isEmpty() || by >= end || !tokens[by].isWord(u"BY"))
+        return QString::number(n);
+    const QString rest = trimmedText(slice(tokens, fromWord, order.first()));
+    const QString orderBy = trimmedText(slice(tokens, order.first(), end));
+    QStringList keys;
+    QList<bool> descending;
+    for (Tokens key : splitAtCommas(tokens, by + 1, end)) {
+        const qsizetype last = previousSignificant(key, key.size());
+        const qsizetype first = nextSignificant(key, 0);
+        if (last < 0)
+            refuse(QStringLiteral("Пустой ключ ORDER BY"));
+        descending.append(key[last].isWord(u"DESC"));
+        if (isOneOf(key[last], {u"ASC", u"DESC"}))
+            key = slice(key, 0, last);
+        if (first == previousSignificant(key, key.size()) && key[first].kind == Kind::Number)
+            refuse(QStringLiteral("TOP с ORDER BY по номеру столбца не поддерживается"));
+        keys.append(trimmedText(key));
+    }
+    QStringList columns;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        columns.append(QStringLiteral("%1 AS access_top_%2").arg(keys[i]).arg(i));
+    // From the last key to the first: before the n-th row's key, or equal and not after it by the rest.
+    QString notAfter;
+    for (qsizetype i = keys.size() - 1; i >= 0; --i) {
+        const QString x = QStringLiteral("access_top_q.access_top_%1").arg(i);
+        const QString y = QStringLiteral("access_top_n.access_top_%1").arg(i);
+        const QString before = descending[i]
+                                   ? QStringLiteral("((%1 IS NOT NULL AND %2 IS NULL) OR %1 > %2)").arg(x, y)
+                                   : QStringLiteral("((%1 IS NULL AND %2 IS NOT NULL) OR %1 < %2)").arg(x, y);
+        const QString equal = QStringLiteral("(%1 IS %2 OR %1 = %2)").arg(x, y);
+        notAfter = notAfter.isEmpty() ? QStringLiteral("(%1 OR %2)").arg(before, equal)
+                                      : QStringLiteral("(%1 OR (%2 AND %3))").arg(before, equal, notAfter);
+    }
+    const QString selected = columns.join(QStringLiteral(", "));
+    return QStringLiteral("(SELECT coalesce(nullif(count(*), 0), %1) FROM (SELECT %2 %3) AS access_top_q, "
+                          "(SELECT %2 %3 %4 LIMIT 1 OFFSET %5) AS access_top_n WHERE %6)")
+        .arg(n)
+        .arg(selected, rest, orderBy)
+        .arg(n - 1)
+        .arg(notAfter);
+}
+
 // One SELECT of the statement, tokens[select, end): TOP n becomes LIMIT n; DISTINCT becomes a GROUP
 // BY of the selected expressions, which takes the collation where DISTINCT cannot.
 void restructureSelect(Tokens& tokens, qsizetype select, qsizetype end, bool compound) {
@@ -558,7 +610,6 @@ void restructureSelect(Tokens& tokens, qsizetype select, qsizetype end, bool com
     }
     const qsizetype listStart = i;
 
-    Tokens tail; // what goes at the end of this SELECT
     Tokens groupBy;
     if (distinct != none && !from.isEmpty() &&
         wordsAtTop(tokens, fromWord, end, {u"GROUP", u"HAVING"}).isEmpty()) {
@@ -580,17 +631,16 @@ void restructureSelect(Tokens& tokens, qsizetype select, qsizetype end, bool com
                                   SqlQuoting::Access);
         }
     }
-    if (limit > 0)
-        tail = {
-            space(), word(QStringLiteral("LIMIT")), space(), {Kind::Number, QString::number(limit)}, space()};
-
-    // From the end backwards, so that the earlier positions stay.
-    if (!tail.isEmpty())
-        tokens = slice(tokens, 0, end) + tail + slice(tokens, end, tokens.size());
     if (!groupBy.isEmpty()) {
         const QList<qsizetype> order = wordsAtTop(tokens, fromWord, end, {u"ORDER"});
         const qsizetype at = order.isEmpty() ? end : order.first();
         tokens = slice(tokens, 0, at) + groupBy + slice(tokens, at, tokens.size());
+        end += groupBy.size();
+    }
+    if (limit > 0) {
+        const QString tail = QStringLiteral(" LIMIT %1 ").arg(topLimit(tokens, fromWord, end, limit));
+        tokens =
+            slice(tokens, 0, end) + tokenizeSql(tail, SqlQuoting::Access) + slice(tokens, end, tokens.size());
     }
     if (!groupBy.isEmpty())
         tokens[distinct] = space();
@@ -605,6 +655,12 @@ void refuseUnsupported(const Tokens& tokens) {
         if (isOneOf(token, {u"TRANSFORM", u"PIVOT", u"PARAMETERS", u"DISTINCTROW", u"OWNERACCESS",
                             u"PROCEDURE", u"XOR", u"EQV", u"IMP"}))
             refuse(QStringLiteral("%1 не поддерживается").arg(token.text.toUpper()));
+        if (token.isWord(u"UNION")) {
+            // UNION drops duplicate rows, which Access finds without regard to letter case.
+            const qsizetype next = nextSignificant(tokens, i + 1);
+            if (next >= tokens.size() || !tokens[next].isWord(u"ALL"))
+                refuse(QStringLiteral("UNION без ALL не поддерживается"));
+        }
         if (token.isSymbol(u"!") || token.isSymbol(u"^"))
             refuse(QStringLiteral("Оператор %1 не поддерживается").arg(token.text));
         if (token.isWord(u"IN")) {
@@ -928,6 +984,8 @@ enum class ColumnUse { Create, Add, Alter };
 // One column definition of CREATE TABLE, ADD COLUMN or ALTER COLUMN in SQLite's terms; `table` names
 // the counter of COUNTER(seed, increment).
 TranslatedColumn translateColumn(const Tokens& definition, const QString& table, ColumnUse use) {
+    if (nextSignificant(definition, 0) >= definition.size())
+        throw Error("Syntax error in field definition.");
     ColumnParts parts = cutColumn(definition);
     translateLiterals(parts.constraints);
     const access_types::ColumnType type = access_types::columnType(parts.words, parts.size, parts.nameText);
@@ -1084,9 +1142,14 @@ Tokens prepared(const QString& accessSql) {
     const qsizetype last = previousSignificant(tokens, tokens.size());
     if (last >= 0 && tokens[last].isSymbol(u";"))
         tokens.remove(last, tokens.size() - last);
-    for (const SqlToken& token : tokens)
+    int depth = 0;
+    for (const SqlToken& token : tokens) {
         if (token.isSymbol(u";"))
             throw Error("Characters found after end of SQL statement.");
+        depth += token.isSymbol(u"(") ? 1 : token.isSymbol(u")") ? -1 : 0;
+        if (depth > maxDepth)
+            refuse(QStringLiteral("Выражение слишком сложно: скобки вложены глубже %1 раз").arg(maxDepth));
+    }
     if (nextSignificant(tokens, 0) >= tokens.size())
         throw Error(
             "Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'.");

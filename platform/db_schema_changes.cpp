@@ -129,6 +129,32 @@ void alterColumn(SqliteDatabase& db, const QString& table, const QString& column
             values.append(quotedName(name));
     }
 
+    // The rebuild drops and renames the table: references to it must not act meanwhile (SQLite
+    // takes the switch outside a transaction only). Once the table stands again, no reference that
+    // held may be broken.
+    const auto brokenReferences = [&db] {
+        qint64 broken = 0;
+        for (SqliteStatement check = db.prepare(QStringLiteral("PRAGMA foreign_key_check")); check.next();)
+            ++broken;
+        return broken;
+    };
+    const bool references = count(db, QStringLiteral("PRAGMA foreign_keys")) != 0;
+    const qint64 brokenBefore = references ? brokenReferences() : 0;
+    struct ReferencesBack {
+        SqliteDatabase& db;
+        bool on;
+        ~ReferencesBack() {
+            try {
+                if (on)
+                    db.execute(QStringLiteral("PRAGMA foreign_keys = ON"));
+            } catch (const DataAccessError&) {
+                // Only inside a transaction, where the switch was never made.
+            }
+        }
+    } referencesBack{db, references};
+    if (references)
+        db.execute(QStringLiteral("PRAGMA foreign_keys = OFF"));
+
     allOrNothing(db, QStringLiteral("alter_column"), [&] {
         db.execute(createRebuilt);
         db.execute(QStringLiteral("INSERT INTO %1 (%2) SELECT %3 FROM %4")
@@ -177,6 +203,8 @@ void alterColumn(SqliteDatabase& db, const QString& table, const QString& column
                 insert.next();
             }
         }
+        if (references && brokenReferences() > brokenBefore)
+            throw dataAccessError(QStringLiteral("FOREIGN KEY constraint failed"));
     });
 }
 

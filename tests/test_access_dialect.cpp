@@ -263,7 +263,17 @@ private Q_SLOTS:
                    {QStringLiteral("SELECT sum(n) FROM t WHERE name BETWEEN 'ABC' AND 'B'"),
                     QStringLiteral("10")},
                    {QStringLiteral("SELECT max(name) FROM t WHERE n < 4"), QStringLiteral("вус")},
-                   {QStringLiteral("SELECT TOP 2 n FROM t ORDER BY name, n"), QStringLiteral("2;5")}};
+                   {QStringLiteral("SELECT TOP 2 n FROM t ORDER BY name, n"), QStringLiteral("2;5")},
+                   {QStringLiteral("SELECT TOP 1 n FROM t ORDER BY name, n DESC"), QStringLiteral("5")},
+                   // TOP keeps the rows that tie with the last one
+                   {QStringLiteral("SELECT sum(n) FROM (SELECT TOP 1 n FROM t ORDER BY name DESC)"),
+                    QStringLiteral("5")},
+                   {QStringLiteral("SELECT TOP 2 LCase(name) FROM t WHERE n > 1 ORDER BY UCase(name)"),
+                    QStringLiteral("abc;abc")},
+                   {QStringLiteral("SELECT TOP 10 n FROM t WHERE n > 3 ORDER BY n"), QStringLiteral("4;5")},
+                   {QStringLiteral(
+                        "SELECT DISTINCT TOP 2 LCase(name) AS low FROM t ORDER BY LCase(name) DESC"),
+                    QStringLiteral("вус;b")}};
         QTest::newRow("LIKE takes [...] lists, ranges and [!...]")
             << QStringList{QStringLiteral("CREATE TABLE t (name TEXT(20))"),
                            QStringLiteral("INSERT INTO t VALUES ('Вождение')"),
@@ -287,6 +297,29 @@ private Q_SLOTS:
             << QString()
             << Checks{{QStringLiteral("SELECT quote(b), quote(d), quote(n) FROM t"),
                        QStringLiteral("'x-7'|3.5|6")}};
+        QTest::newRow("ALTER COLUMN of a referenced table keeps the references")
+            << QStringList{QStringLiteral(
+                               "CREATE TABLE p (id LONG CONSTRAINT pk PRIMARY KEY, name TEXT(10))"),
+                           QStringLiteral("CREATE TABLE c (id COUNTER, p_id LONG REFERENCES p (id))"),
+                           QStringLiteral("INSERT INTO p VALUES (1, 'a')"),
+                           QStringLiteral("INSERT INTO c (p_id) VALUES (1)")}
+            << QStringList{QStringLiteral("ALTER TABLE p ALTER COLUMN name TEXT(20)"),
+                           QStringLiteral("INSERT INTO c (p_id) VALUES (2)")}
+            << QStringLiteral("FOREIGN KEY constraint failed")
+            << Checks{{QStringLiteral("SELECT c.id, p.id, p.name FROM c, p WHERE c.p_id = p.id"),
+                       QStringLiteral("1|1|a")},
+                      {QStringLiteral("PRAGMA foreign_key_check"), QString()}};
+        QTest::newRow("DELETE * FROM; a join in parentheses; UNION ALL")
+            << QStringList{QStringLiteral("CREATE TABLE a (id LONG, x TEXT(5))"),
+                           QStringLiteral("CREATE TABLE b (id LONG, y TEXT(5))"),
+                           QStringLiteral("INSERT INTO a VALUES (1, 'p')"),
+                           QStringLiteral("INSERT INTO a VALUES (2, 'q')"),
+                           QStringLiteral("INSERT INTO b VALUES (1, 'r')")}
+            << QStringList{QStringLiteral("DELETE * FROM a WHERE x = 'Q'")} << QString()
+            << Checks{{QStringLiteral("SELECT a.x, b.y FROM (a INNER JOIN b ON a.id = b.id) WHERE b.y = 'R'"),
+                       QStringLiteral("p|r")},
+                      {QStringLiteral("SELECT x FROM a UNION ALL SELECT y FROM b ORDER BY 1"),
+                       QStringLiteral("p;r")}};
         QTest::newRow("= ignores letter case, Cyrillic included")
             << QStringList{QStringLiteral(
                                "CREATE TABLE category_tc (category_tc_name VARCHAR(255), category_tc_gibdd "
@@ -623,7 +656,8 @@ private Q_SLOTS:
         row("SELECT [Forms]![Main]![n] FROM t", "Оператор ! не поддерживается");
         row("SELECT DISTINCTROW a FROM t", "DISTINCTROW не поддерживается");
         row("SELECT TOP 10 PERCENT a FROM t", "TOP … PERCENT не поддерживается");
-        row("SELECT TOP 2 a FROM t UNION SELECT b FROM t", "TOP в запросе с UNION не поддерживается");
+        row("SELECT TOP 2 a FROM t UNION ALL SELECT b FROM t", "TOP в запросе с UNION не поддерживается");
+        row("SELECT a FROM t UNION SELECT b FROM t", "UNION без ALL не поддерживается");
         row("SELECT DISTINCT * FROM t", "SELECT DISTINCT * не поддерживается: перечислите столбцы");
         row("SELECT a INTO t2 FROM t", "SELECT … INTO не поддерживается");
         row("SELECT a FROM t IN 'other.accdb'", "IN с внешней базой данных не поддерживается");
@@ -634,6 +668,7 @@ private Q_SLOTS:
         row("CREATE VIEW v AS SELECT a FROM t", "CREATE VIEW не поддерживается");
         row("CREATE PROCEDURE p AS SELECT a FROM t", "CREATE PROCEDURE не поддерживается");
         row("CREATE TABLE t2 (a HYPERLINK)", "Тип столбца HYPERLINK не поддерживается");
+        row("CREATE TABLE t2 (a LONG, )", "Syntax error in field definition.");
         row("CREATE TABLE t2 (a TEXT(300))", "Длина текстового столбца a вне пределов 1-255: 300");
         row("CREATE TABLE t2 (a DECIMAL(30, 2))",
             "Точность и масштаб в типе столбца DECIMAL(30, 2) не поддерживаются");
@@ -647,6 +682,9 @@ private Q_SLOTS:
         row("ALTER TABLE t ALTER COLUMN a COUNTER", "ALTER COLUMN с типом COUNTER не поддерживается");
         row("ALTER TABLE t ALTER COLUMN a OLE", "Тип столбца OLE не поддерживается");
         row("ALTER TABLE t DROP COLUMN a", "ALTER TABLE … DROP не поддерживается");
+        QTest::newRow("parentheses 65 deep")
+            << QStringLiteral("SELECT %1 1 %2").arg(QString(65, u'('), QString(65, u')'))
+            << QStringLiteral("Выражение слишком сложно: скобки вложены глубже 64 раз");
     }
 
     void refused() {
