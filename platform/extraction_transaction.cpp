@@ -41,10 +41,6 @@ QString parentOf(const QString& path) {
     return cut < 0 ? QString() : path.left(cut);
 }
 
-QString nameOf(const QString& path) {
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
-
 QByteArray stagedName(std::size_t k) {
     return 'n' + QByteArray::number(quint64(k));
 }
@@ -144,6 +140,10 @@ private:
 
 QByteArray encoded(const QString& name) {
     return QFile::encodeName(name);
+}
+
+QString nameOf(const QString& path) {
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 // A folder below `parent`, never through a link; -1 with errno set otherwise.
