@@ -373,6 +373,32 @@ private Q_SLOTS:
         QCOMPARE(modeOf(base() + QStringLiteral("writable.txt")) & 0200, 0200);
     }
 
+    // A replaced file keeps its owner; what root creates belongs to the owner of the folder it is
+    // made in, also inside folders the archive creates.
+    void ownersCarryOver() {
+        if (::geteuid() != 0)
+            QSKIP("Only root can give files away.");
+        writeArchive(archive(),
+                     {fileEntry(QStringLiteral("a.dll"), "new"),
+                      fileEntry(QStringLiteral("docs/new.txt"), "new"),
+                      fileEntry(QStringLiteral("docs/sub/c.txt"), "new")},
+                     updateArchivePassword());
+        writeBytes(base() + QStringLiteral("a.dll"), "old");
+        QVERIFY(::chown(QFile::encodeName(base() + QStringLiteral("a.dll")).constData(), 1234, 1235) == 0);
+        QVERIFY(QDir().mkpath(base() + QStringLiteral("docs")));
+        QVERIFY(::chown(QFile::encodeName(base() + QStringLiteral("docs")).constData(), 2345, 2346) == 0);
+        QCOMPARE(extract().error, QString());
+        const auto owner = [&](const char* name) {
+            struct stat st {};
+            ::lstat(QFile::encodeName(base() + QString::fromUtf8(name)).constData(), &st);
+            return QStringLiteral("%1:%2").arg(st.st_uid).arg(st.st_gid);
+        };
+        QCOMPARE(owner("a.dll"), QStringLiteral("1234:1235"));
+        QCOMPARE(owner("docs/new.txt"), QStringLiteral("2345:2346"));
+        QCOMPARE(owner("docs/sub"), QStringLiteral("2345:2346"));
+        QCOMPARE(owner("docs/sub/c.txt"), QStringLiteral("2345:2346"));
+    }
+
     void replacesALinkInsteadOfFollowingIt() {
         writeArchive(archive(), {fileEntry(QStringLiteral("linked.txt"), "new")}, updateArchivePassword());
         const QString outside = m_dir.filePath(QStringLiteral("outside.txt"));
