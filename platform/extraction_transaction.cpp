@@ -41,10 +41,6 @@ QString parentOf(const QString& path) {
     return cut < 0 ? QString() : path.left(cut);
 }
 
-QString nameOf(const QString& path) {
-    return path.mid(path.lastIndexOf(u'/') + 1);
-}
-
 QByteArray stagedName(std::size_t k) {
     return 'n' + QByteArray::number(quint64(k));
 }
@@ -144,6 +140,10 @@ private:
 
 QByteArray encoded(const QString& name) {
     return QFile::encodeName(name);
+}
+
+QString nameOf(const QString& path) {
+    return path.mid(path.lastIndexOf(u'/') + 1);
 }
 
 // A folder below `parent`, never through a link; -1 with errno set otherwise.
@@ -368,7 +368,7 @@ struct ExtractionTransaction::Impl {
     std::vector<Step> steps;
     bool begun = false;
     bool committed = false;
-    uid_t owner = 0; // of the extraction folder: what root creates gets it
+    uid_t owner = 0; // of the extraction folder, for a folder that cannot be asked
     gid_t group = 0;
 
     QString shown(const QString& relativePath) const {
@@ -599,8 +599,17 @@ void ExtractionTransaction::Impl::plan(Folders& folders) {
             if (item.keepReplacedMode)
                 ::fchmodat(staging.get(), newName.constData(), old.st_mode & 07777, 0);
         } else if (asRoot) {
+            // What root creates belongs to the owner of its folder; a new folder gets the owner of
+            // the existing one it is made in, and so do the files in it.
+            QString existing = parent;
+            while (created.contains(existing))
+                existing = parentOf(existing);
+            const int ownerFolder = folders.get(existing);
+            struct stat made {};
+            const bool known = ownerFolder >= 0 && ::fstat(ownerFolder, &made) == 0;
             [[maybe_unused]] const int owned =
-                ::fchownat(staging.get(), newName.constData(), owner, group, AT_SYMLINK_NOFOLLOW);
+                ::fchownat(staging.get(), newName.constData(), known ? made.st_uid : owner,
+                           known ? made.st_gid : group, AT_SYMLINK_NOFOLLOW);
         }
         if (found && S_ISREG(old.st_mode) && !item.keepReplacedMode)
             ::fchmodat(staging.get(), newName.constData(), mode_t(item.mode & 07777), 0); // after chown
@@ -622,9 +631,10 @@ void ExtractionTransaction::Impl::run(Folders& folders) {
         if (step.folder) {
             if (::mkdirat(at, name.constData(), 0777) != 0)
                 fault(ExtractionFault::CannotCreateFolder, shown(step.path), errno);
-            if (asRoot) {
+            struct stat made {};
+            if (asRoot && ::fstat(at, &made) == 0) {
                 [[maybe_unused]] const int owned =
-                    ::fchownat(at, name.constData(), owner, group, AT_SYMLINK_NOFOLLOW);
+                    ::fchownat(at, name.constData(), made.st_uid, made.st_gid, AT_SYMLINK_NOFOLLOW);
             }
             continue;
         }

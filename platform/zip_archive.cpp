@@ -39,6 +39,17 @@ constexpr quint32 dosDirectory = 0x10;
 // Items staged at once. Each worker holds the archive and one new file open, so the descriptors of
 // an extraction stay far below 64 whatever the archive.
 constexpr int maxWorkers = 8;
+// Each reader of the archive holds its own copy of the central directory, some hundreds of bytes an
+// item: for archives of many items fewer workers keep the memory within bounds.
+constexpr quint64 directoryBudget = 48 * 1024 * 1024;
+constexpr quint64 directoryBytesPerItem = 512;
+
+int workersFor(qsizetype items) {
+    const quint64 affordable =
+        std::max<quint64>(1, directoryBudget / (quint64(items) * directoryBytesPerItem + 1));
+    return int(std::min<quint64>({quint64(std::clamp(QThread::idealThreadCount(), 1, maxWorkers)), affordable,
+                                  quint64(std::max<qsizetype>(items, 1))}));
+}
 
 [[noreturn]] void fail(const QString& message) {
     throw Error(message.toStdString());
@@ -216,9 +227,11 @@ struct Stopped {};
 // caller takes them in archive order.
 class Extraction {
 public:
-    Extraction(const QString& fileName, const QByteArray& password, const QList<ZipArchive::Item>& items,
-               ExtractionTransaction& transaction)
-        : m_fileName(fileName)
+    // `opened` is the caller's reader of the archive, lent to the first worker.
+    Extraction(zip* opened, const QString& fileName, const QByteArray& password,
+               const QList<ZipArchive::Item>& items, ExtractionTransaction& transaction)
+        : m_opened(opened)
+        , m_fileName(fileName)
         , m_password(password)
         , m_items(items)
         , m_transaction(transaction)
@@ -227,10 +240,9 @@ public:
     ~Extraction() { stop(); }
 
     void start() {
-        const int wanted = std::clamp(QThread::idealThreadCount(), 1, maxWorkers);
-        const int count = int(std::min<qsizetype>(wanted, m_items.size()));
+        const int count = m_items.isEmpty() ? 0 : workersFor(m_items.size());
         for (int i = 0; i < count; ++i)
-            m_workers.emplace_back([this] { work(); });
+            m_workers.emplace_back([this, i] { work(i == 0 ? m_opened : nullptr); });
     }
 
     void stop() {
@@ -258,11 +270,12 @@ public:
     quint64 written(size_t k) const { return m_slots[k].written.load(); }
 
 private:
-    void work() {
-        zip* archive = nullptr;
+    void work(zip* lent) {
+        zip* archive = lent;
         QString openError;
         try {
-            archive = openZip(m_fileName);
+            if (!archive)
+                archive = openZip(m_fileName);
         } catch (const Error& error) {
             openError = QString::fromUtf8(error.what());
         }
@@ -288,7 +301,7 @@ private:
             }
             m_ready.notify_all();
         }
-        if (archive)
+        if (archive && archive != lent)
             zip_discard(archive);
     }
 
@@ -307,6 +320,7 @@ private:
         });
     }
 
+    zip* const m_opened;
     const QString m_fileName;
     const QByteArray m_password;
     const QList<ZipArchive::Item>& m_items;
@@ -409,7 +423,7 @@ void ZipArchive::ExtractFiles(const QString& mask, quint32 attributeFilter) {
         if (m_events.overallProgress)
             m_events.overallProgress(double(percentDone(done, total)));
     };
-    Extraction extraction(m_fileName, m_password, admitted, transaction);
+    Extraction extraction(m_zip, m_fileName, m_password, admitted, transaction);
     try {
         extraction.start();
         quint64 done = 0;

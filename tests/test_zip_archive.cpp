@@ -310,6 +310,54 @@ private Q_SLOTS:
         QCOMPARE(readBytes(base() + folder + u'/' + QString(255, u'x')), QByteArray("new"));
     }
 
+    // What an updater killed during the commit leaves, and what the next one makes of it: a
+    // committed update is finished, any other is undone, so that every file is old or all are new.
+    void recoversAKilledUpdate_data() {
+        QTest::addColumn<QString>("moment");
+        QTest::addColumn<bool>("endsNew");
+        QTest::newRow("writing the journal") << "journal" << false;
+        QTest::newRow("half way through the commit") << "half" << false;
+        QTest::newRow("after the last file, before the mark") << "unmarked" << false;
+        QTest::newRow("after the mark") << "marked" << true;
+    }
+    void recoversAKilledUpdate() {
+        QFETCH(QString, moment);
+        QFETCH(bool, endsNew);
+        const QString staging = base() + ExtractionTransaction::stagingFolderName() + u'/';
+        QVERIFY(QDir().mkpath(staging));
+        // The update replaces a.dll (item 0) and creates new/e.txt (item 1) with its folder.
+        QByteArray journal = "update_3_7 journal 1\nD\tnew\nF\t0\to\ta.dll\nF\t1\tn\tnew/e.txt\n";
+        if (moment != QStringLiteral("journal"))
+            journal += "E\n";
+        writeBytes(staging + QStringLiteral("journal"), journal);
+        if (moment == QStringLiteral("journal")) {
+            writeBytes(base() + QStringLiteral("a.dll"), "old");
+            writeBytes(staging + QStringLiteral("n0"), "new");
+            writeBytes(staging + QStringLiteral("n1"), "new");
+        } else {
+            writeBytes(base() + QStringLiteral("a.dll"), "new");
+            writeBytes(staging + QStringLiteral("o0"), "old");
+            QVERIFY(QDir().mkpath(base() + QStringLiteral("new")));
+            if (moment == QStringLiteral("half"))
+                writeBytes(staging + QStringLiteral("n1"), "new");
+            else
+                writeBytes(base() + QStringLiteral("new/e.txt"), "new");
+            if (moment == QStringLiteral("marked"))
+                writeBytes(staging + QStringLiteral("committed"), "");
+        }
+
+        ExtractionTransaction::recover(base());
+        if (endsNew)
+            QCOMPARE(folder_tree::list(base()), (QStringList{QStringLiteral("a.dll"), QStringLiteral("new/"),
+                                                             QStringLiteral("new/e.txt")}));
+        else
+            QCOMPARE(folder_tree::list(base()), QStringList{QStringLiteral("a.dll")});
+        QCOMPARE(readBytes(base() + QStringLiteral("a.dll")), QByteArray(endsNew ? "new" : "old"));
+        // Once more changes nothing.
+        ExtractionTransaction::recover(base());
+        QCOMPARE(readBytes(base() + QStringLiteral("a.dll")), QByteArray(endsNew ? "new" : "old"));
+    }
+
     void restoresAttributes() {
         writeArchive(archive(),
                      {withUnixMode(fileEntry(QStringLiteral("run.sh"), "#!/bin/sh\n"), 0100755),
@@ -323,6 +371,32 @@ private Q_SLOTS:
         QCOMPARE(modeOf(base() + QStringLiteral("data.txt")), 0640);
         QCOMPARE(modeOf(base() + QStringLiteral("readonly.txt")) & 0222, 0);
         QCOMPARE(modeOf(base() + QStringLiteral("writable.txt")) & 0200, 0200);
+    }
+
+    // A replaced file keeps its owner; what root creates belongs to the owner of the folder it is
+    // made in, also inside folders the archive creates.
+    void ownersCarryOver() {
+        if (::geteuid() != 0)
+            QSKIP("Only root can give files away.");
+        writeArchive(archive(),
+                     {fileEntry(QStringLiteral("a.dll"), "new"),
+                      fileEntry(QStringLiteral("docs/new.txt"), "new"),
+                      fileEntry(QStringLiteral("docs/sub/c.txt"), "new")},
+                     updateArchivePassword());
+        writeBytes(base() + QStringLiteral("a.dll"), "old");
+        QVERIFY(::chown(QFile::encodeName(base() + QStringLiteral("a.dll")).constData(), 1234, 1235) == 0);
+        QVERIFY(QDir().mkpath(base() + QStringLiteral("docs")));
+        QVERIFY(::chown(QFile::encodeName(base() + QStringLiteral("docs")).constData(), 2345, 2346) == 0);
+        QCOMPARE(extract().error, QString());
+        const auto owner = [&](const char* name) {
+            struct stat st {};
+            ::lstat(QFile::encodeName(base() + QString::fromUtf8(name)).constData(), &st);
+            return QStringLiteral("%1:%2").arg(st.st_uid).arg(st.st_gid);
+        };
+        QCOMPARE(owner("a.dll"), QStringLiteral("1234:1235"));
+        QCOMPARE(owner("docs/new.txt"), QStringLiteral("2345:2346"));
+        QCOMPARE(owner("docs/sub"), QStringLiteral("2345:2346"));
+        QCOMPARE(owner("docs/sub/c.txt"), QStringLiteral("2345:2346"));
     }
 
     void replacesALinkInsteadOfFollowingIt() {
