@@ -95,9 +95,9 @@ private:
     std::vector<DbField> m_target;
 };
 
-// The text in which CopyTable carries a value: what writing it back into a field of the same type
-// restores. Integers as the decimal digits of their 64-bit value, floating-point numbers in the
-// shortest form that reads back as the same number.
+// The text by which CopyTable judges a value (an empty one is not copied, the first one is the merge
+// key): integers as the decimal digits of their 64-bit value, floating-point numbers in the shortest
+// form that reads back as the same number.
 QString carriedText(const DbField& field) {
     switch (field.DataType()) {
     case ftInteger:
@@ -112,12 +112,6 @@ QString carriedText(const DbField& field) {
     default:
         return field.AsString();
     }
-}
-
-// Bytes and values of undeclared type have no text that writes back as the same value: those
-// fields take the source value itself.
-bool carriedAsValue(DbFieldType type) {
-    return type == ftBlob || type == ftUnknown;
 }
 
 // The name under which `names` holds `table_name`, letter case ignored; empty when it holds none.
@@ -217,14 +211,12 @@ void TfmMain::CopyTable(const QString& table_name) {
         struct Column {
             QString name;
             DbField source;
-            bool carriedAsValue;
             std::optional<DbField> target;
         };
         std::vector<Column> columns;
         for (const DbFieldDef& def : ADOTable2.FieldDefs())
             if (def.DataType != ftAutoInc)
-                columns.push_back(
-                    {def.Name, ADOTable2.FieldByName(def.Name), carriedAsValue(def.DataType), {}});
+                columns.push_back({def.Name, ADOTable2.FieldByName(def.Name), {}});
         // The working lists of a row: the fields collected (positions in `columns`) and their texts.
         std::vector<size_t> names;
         QStringList values;
@@ -250,10 +242,9 @@ void TfmMain::CopyTable(const QString& table_name) {
                 Column& column = columns[names[i]];
                 if (!column.target)
                     column.target = ADOTable1.FieldByName(column.name);
-                if (column.carriedAsValue)
-                    column.target->setAsVariant(column.source.AsVariant());
-                else
-                    column.target->setAsString(text);
+                // The text decides what is copied; the value goes as it is, so that no digit of a
+                // date, a number or bytes is lost on the way through text.
+                column.target->setAsVariant(column.source.AsVariant());
             }
             ADOTable1.Post();
         }
@@ -341,8 +332,8 @@ void TfmMain::CopySchoolMainBase(const QString& table_name) {
     try {
         openTables(ADOTable1, table_name, ADOTable2, table_name);
         RowCopy copyRow(ADOTable1, ADOTable2);
-        // The target's cursor walks with the source's, both tables read in the order of their row
-        // ids (a COUNTER key's order): row i over row i, then new rows.
+        // The target's cursor walks with the source's, both tables read in the order of their primary
+        // keys: row i over row i, then new rows.
         ADOTable2.First();
         for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
             if (ADOTable2.Eof())

@@ -21,7 +21,8 @@ struct DbColumn {
     QString table;  // the table the column comes from, if any
     QString origin; // the column's own name in that table
     DbFieldType type = ftUnknown;
-    int maxLength = -1; // VARCHAR(n)
+    int maxLength = -1;      // VARCHAR(n)
+    bool hasDefault = false; // a table's column with a DEFAULT
 };
 
 struct DbRow {

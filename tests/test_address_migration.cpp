@@ -5,6 +5,7 @@
 #include "support/database_files.h"
 #include "support/window_fixture.h"
 
+#include <QDateTime>
 #include <QTest>
 
 #include <memory>
@@ -308,7 +309,8 @@ private Q_SLOTS:
         w().handle([this] { w().Update_base_adress(); });
         QCOMPARE(shown(), QStringList{QStringLiteral("error")});
         QVERIFY(f->log().isEmpty());
-        QVERIFY(w().ADOConnection1.Connected());
+        // The failed statement ended ADOConnection1's use: with nothing open on it, it closed.
+        QVERIFY(!w().ADOConnection1.Connected());
         QVERIFY(w().ADOConnection2.Connected());
         QCOMPARE(rowsIn(target, soatoRows), QStringLiteral("1|Минск;2|Брест"));
 
@@ -436,9 +438,20 @@ private Q_SLOTS:
                     insertSoato(QStringLiteral("(70, 'Брест-2'), (900, 'Витебск')")),
                     insertInto(QStringLiteral("RegionMed"), QStringLiteral("('Поликлиника', 1)"))});
         m_registry->reads.clear();
+        // The modules are only read: they keep their every byte and their modification times.
+        QList<QByteArray> moduleBytes;
+        QList<QDateTime> moduleTimes;
+        for (int i = 0; i < 3; ++i) {
+            moduleBytes.append(readBytes(module(i)));
+            moduleTimes.append(QFileInfo(module(i)).lastModified());
+        }
 
         w().TransferAdress();
 
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(readBytes(module(i)), moduleBytes[i]);
+            QCOMPARE(QFileInfo(module(i)).lastModified(), moduleTimes[i]);
+        }
         QCOMPARE(m_registry->reads, programmPathReads());
         QCOMPARE(f->log(), (QStringList{vusDone, adDone, dopDone}));
         QCOMPARE(f->selectedRow(), 2);
