@@ -3,6 +3,7 @@
 
 #include "db/database_files.h"
 #include "support/database_files.h"
+#include "support/stale_companions.h"
 #include "support/window_fixture.h"
 
 #include <QDateTime>
@@ -438,6 +439,8 @@ private Q_SLOTS:
                     insertSoato(QStringLiteral("(70, 'Брест-2'), (900, 'Витебск')")),
                     insertInto(QStringLiteral("RegionMed"), QStringLiteral("('Поликлиника', 1)"))});
         m_registry->reads.clear();
+        // What an earlier main address database left beside its name is not applied to the copy.
+        leaveStaleCompanion(f->root, m_main, QStringLiteral("-wal"), QString());
         // The modules are only read: they keep their every byte and their modification times.
         QList<QByteArray> moduleBytes;
         QList<QDateTime> moduleTimes;
@@ -464,6 +467,8 @@ private Q_SLOTS:
         QCOMPARE(rowsIn(m_main, QStringLiteral("SELECT RegionMed_name FROM RegionMed")),
                  QStringLiteral("Поликлиника"));
         QCOMPARE(readBytes(m_spare), spare);
+        for (const QString& database : {m_main, module(0), module(1), module(2)})
+            QCOMPARE(companionsOf(database), QStringList());
         // The first connection closed on its own, keeping its string; the second stays on the last module.
         QVERIFY(!w().ADOConnection1.Connected());
         QCOMPARE(w().ADOConnection1.ConnectionString(), db::connectionString(m_main, QString()));
