@@ -307,6 +307,40 @@ private Q_SLOTS:
         connection.Close();
         QCOMPARE(companionsOf(target), QStringList());
     }
+
+    // Media that take no writes (a read-only mount; needs root): the file opens and reads, and a
+    // write fails with the provider's text naming the file, the file unchanged.
+    void readOnlyMedia() {
+        if (geteuid() != 0)
+            QSKIP("mounting a tmpfs needs root");
+        QTemporaryDir mountPoint;
+        const QByteArray where = QFile::encodeName(mountPoint.path());
+        if (mount("tmpfs", where.constData(), "tmpfs", 0, "size=4m") != 0)
+            QSKIP("cannot mount a tmpfs here");
+        struct Unmount {
+            QByteArray where;
+            ~Unmount() { umount2(where.constData(), MNT_DETACH); }
+        } unmount{where};
+        const QString file = mountPoint.filePath(QStringLiteral("ro.accdb"));
+        makeDatabase(file, password, carTable(3, QStringLiteral("ряд")));
+        QCOMPARE(mount("tmpfs", where.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m"), 0);
+        const QByteArray bytes = readBytes(file);
+
+        DbConnection connection;
+        connection.setConnectionString(db::connectionString(file, password));
+        QCOMPARE(rowsOf(connection, QStringLiteral("SELECT count(*) FROM car")), QStringLiteral("3"));
+        try {
+            execSql(connection, QStringLiteral("DELETE FROM car"));
+            QFAIL("a read-only file took a write");
+        } catch (const DataAccessError& error) {
+            QCOMPARE(
+                QString::fromUtf8(error.what()),
+                QStringLiteral("Не удается обновить '%1'. База данных или объект доступны только для чтения.")
+                    .arg(file));
+        }
+        connection.Close();
+        QCOMPARE(readBytes(file), bytes);
+    }
 #endif
 };
 
