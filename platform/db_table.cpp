@@ -15,6 +15,8 @@ struct DbTable::Statements {
         QString replay; // stores the row again, under the row id it was given
     };
     bool hasRowIds = true;
+    bool hasTriggers = false;
+    int rowIdColumn = -1;            // the column that is the row id
     std::map<QString, Write> writes; // by kind and written columns
     SqliteStatement reread;
 };
@@ -107,6 +109,23 @@ void DbTable::openCursor() {
                 column.hasDefault = described.hasDefault;
     s.setColumns(std::move(columns));
     const size_t width = s.columns.size();
+    if (statements->hasRowIds) {
+        int keys = 0;
+        for (const TableColumn& described : info)
+            keys += described.primaryKey > 0 ? 1 : 0;
+        for (const TableColumn& described : info)
+            if (keys == 1 && described.primaryKey == 1 && described.integerType)
+                for (int i = 0; i < int(width); ++i)
+                    if (s.columns[size_t(i)].origin.compare(described.name, Qt::CaseInsensitive) == 0)
+                        statements->rowIdColumn = i;
+    }
+    {
+        SqliteStatement triggers = db.prepare(
+            QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'trigger' AND tbl_name = ?1 "
+                           "COLLATE NOCASE"));
+        triggers.bind(1, m_tableName);
+        statements->hasTriggers = triggers.next() && triggers.value(0).toLongLong() > 0;
+    }
     while (select.next()) {
         DbRow row;
         row.rowId = statements->hasRowIds ? select.value(0).toLongLong() : 0;
@@ -250,7 +269,32 @@ void DbTable::store(SqliteDatabase& db, const std::vector<int>& columns, const Q
     if (m_statements->hasRowIds)
         replayValues.push_back(QVariant(qlonglong(row.rowId)));
     row.values = s.buffer;
-    if (m_statements->reread) {
+    // The stored row is known without reading it back when every written value is of its column's
+    // own kind and a new row's unwritten column is only the row id.
+    bool known = !m_statements->hasTriggers;
+    for (int i : columns)
+        switch (s.columns[size_t(i)].type) {
+        case ftInteger:
+        case ftFloat:
+        case ftString:
+        case ftBoolean:
+        case ftBlob:
+            break;
+        default:
+            known = false;
+        }
+    if (known && inserting) {
+        size_t next = 0;
+        for (int i = 0; i < int(s.columns.size()) && known; ++i) {
+            if (next < columns.size() && columns[next] == i)
+                ++next;
+            else if (i == m_statements->rowIdColumn)
+                row.values[size_t(i)] = QVariant(qlonglong(row.rowId));
+            else
+                known = false;
+        }
+    }
+    if (!known && m_statements->reread) {
         SqliteStatement& reread = m_statements->reread;
         reread.bind(1, qlonglong(row.rowId));
         if (reread.next())
