@@ -20,8 +20,9 @@ namespace {
 
 // How long a statement waits for a lock that another program holds, as the kit's own provider waits.
 constexpr int busyTimeoutMs = 3000;
-// Bounds of a batch of posted rows.
-constexpr int batchMaxRows = 1000;
+// Bounds of a batch of posted rows. A commit of the rollback journal waits for the disk several
+// times: the batch is bounded mostly by its age, so that commits stay few at full speed.
+constexpr int batchMaxRows = 5000;
 constexpr qint64 batchMaxAgeMs = 200;
 
 SqliteDatabase* postBatchOwner = nullptr;
