@@ -217,34 +217,40 @@ void TfmMain::CopyTable(const QString& table_name) {
         for (const DbFieldDef& def : ADOTable2.FieldDefs())
             if (def.DataType != ftAutoInc)
                 columns.push_back({def.Name, ADOTable2.FieldByName(def.Name), {}});
-        // The working lists of a row: the fields collected (positions in `columns`) and their texts.
+        // The working lists of a row: the fields collected (positions in `columns`) and their
+        // values. The texts decide what is copied: the first is the merge key, and a field whose
+        // text is empty (only an empty text or no bytes have one) is not written. The value goes
+        // as it is, so that no digit of a date, a number or bytes is lost on the way through text.
         std::vector<size_t> names;
-        QStringList values;
+        std::vector<QVariant> values;
+        const auto emptyText = [](const QVariant& value) {
+            return (value.typeId() == QMetaType::QString && value.toString().isEmpty()) ||
+                   (value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty());
+        };
         for (ADOTable2.First(); !ADOTable2.Eof(); ADOTable2.Next()) {
             names.clear();
             values.clear();
             for (size_t i = 0; i < columns.size(); ++i) {
                 if (columns[i].source.IsNull())
                     continue;
+                if (columns[i].source.DataType() == ftInteger)
+                    columns[i].source.AsLargeInt(); // its text is this number's: a value that is none fails
                 names.push_back(i);
-                values.append(carriedText(columns[i].source));
+                values.push_back(columns[i].source.AsVariant());
             }
-            if (names.empty() || values.first().isEmpty())
+            if (names.empty() || emptyText(values.front()))
                 continue;
             // Rows posted by this run are in the table's snapshot, so they are found too.
-            if (ADOTable1.Locate(columns[names.front()].name, values.first()))
+            if (ADOTable1.Locate(columns[names.front()].name, carriedText(columns[names.front()].source)))
                 continue;
             ADOTable1.Insert();
             for (size_t i = 0; i < names.size(); ++i) {
-                const QString& text = values[qsizetype(i)];
-                if (text.isEmpty())
+                if (emptyText(values[i]))
                     continue; // keeps what the insertion gave it
                 Column& column = columns[names[i]];
                 if (!column.target)
                     column.target = ADOTable1.FieldByName(column.name);
-                // The text decides what is copied; the value goes as it is, so that no digit of a
-                // date, a number or bytes is lost on the way through text.
-                column.target->setAsVariant(column.source.AsVariant());
+                column.target->setAsVariant(values[i]);
             }
             ADOTable1.Post();
         }
