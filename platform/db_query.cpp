@@ -62,7 +62,7 @@ void DbQuery::openCursor() {
         row.values.reserve(width);
         for (int i = 0; i < int(width); ++i)
             row.values.push_back(statement.value(i));
-        s.rows.push_back(std::move(row));
+        s.appendRead(std::move(row));
     }
 }
 

@@ -132,7 +132,7 @@ void DbTable::openCursor() {
         row.values.reserve(width);
         for (int i = 0; i < int(width); ++i)
             row.values.push_back(select.value(first + i));
-        s.rows.push_back(std::move(row));
+        s.appendRead(std::move(row));
     }
     if (statements->hasRowIds)
         statements->reread = db.prepare(QStringLiteral("SELECT * FROM %1 WHERE _rowid_ = ?1").arg(table));
