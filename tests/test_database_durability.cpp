@@ -101,6 +101,25 @@ private Q_SLOTS:
         QCOMPARE(readBytes(target), copied);
     }
 
+    // A source that another tool keeps in write-ahead logging, its last rows still in the log: the
+    // copy holds them, and no log is needed beside it.
+    void copyTakesTheSourcesLog() {
+        QTemporaryDir dir;
+        const QString source = dir.filePath(QStringLiteral("source.accdb"));
+        const QString target = dir.filePath(QStringLiteral("target.accdb"));
+        makeDatabase(source, password, carTable(2, QStringLiteral("новый")));
+        RawDatabase writer(source, password);
+        QVERIFY(writer.run(QStringLiteral("PRAGMA journal_mode = WAL")));
+        QVERIFY(writer.run(QStringLiteral("PRAGMA wal_autocheckpoint = 0")));
+        QVERIFY(writer.run(QStringLiteral("INSERT INTO car (car_name) VALUES ('из журнала')")));
+        QVERIFY(QFileInfo(source + QStringLiteral("-wal")).size() > 0);
+        QVERIFY(copyDatabaseFile(source, password, target, true));
+        QCOMPARE(companionsOf(target), QStringList());
+        QCOMPARE(carNames(target).section(u'|', 0, 0), QStringLiteral("3"));
+        QCOMPARE(rowsOf(target, password, QStringLiteral("SELECT car_name FROM car WHERE car_id = 3")),
+                 QStringLiteral("из журнала"));
+    }
+
     // A file the engine cannot open is copied as it is, for the connect that follows to report; one
     // that another program holds locked is not copied at all rather than copied half written.
     void copyOfAFileTheEngineRefuses() {
