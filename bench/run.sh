@@ -2,6 +2,7 @@
 # Runs one benchmark built in build/release (scripts/build.sh builds them) and prints its figures:
 #   bench/run.sh data_access [rows]                      (default 100000)
 #   bench/run.sh transfer [streets plans categories]     (default 100000 50000 50)
+#   bench/run.sh curriculum [plan rows] [subjects]       (default 100000 1000)
 #   bench/run.sh download [MiB...]                       (default 16 64 256)
 #   bench/run.sh log [lines]                             (default 20000)
 #   bench/run.sh extraction [--quick] [--runs N] [--shapes files,small,large]
@@ -11,7 +12,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ $# -lt 1 ]]; then
-    echo "usage: bench/run.sh data_access|transfer|download|log|extraction [arguments]" >&2
+    echo "usage: bench/run.sh data_access|transfer|curriculum|download|log|extraction [arguments]" >&2
     exit 2
 fi
 if [[ $1 == extraction ]]; then

@@ -8,12 +8,15 @@
 //   bench_transfer [street rows] [plan rows] [categories]     (default 100000 50000 50)
 
 #include "db/database_files.h"
+#include "db/tables.h"
 #include "support/database_files.h"
 #include "support/window_fixture.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 
 #include <sqlite3.h>
 
@@ -247,6 +250,49 @@ PlanFigures benchCopyPlan(QTemporaryDir& dir, int rows, int categories, bool wit
     return figures;
 }
 
+// TransferAdress on a kit whose spare copy and three module databases hold the twelve address tables
+// with a row or none: the cost that is not rows (opens, table names, snapshots, closes).
+double benchTransferAdress() {
+    WindowFixture f;
+    const QString installation = f.root + QStringLiteral("Kit/");
+    const QStringList modules = {f.root + QStringLiteral("VUS/"), f.root + QStringLiteral("AD/"),
+                                 f.root + QStringLiteral("DOP/")};
+    QDir().mkpath(installation + QStringLiteral("OtherBase"));
+    QString body;
+    const char* sections[] = {"vus_bistral", "VUSBase", "SchoolBase", "VUS_dop"};
+    const QStringList folders = QStringList{installation} + modules;
+    for (int i = 0; i < 4; ++i)
+        body += QStringLiteral("[HKEY_CURRENT_USER\\Software\\%1]\n\"ProgrammPath\"=\"%2\"\n\n")
+                    .arg(QString::fromLatin1(sections[i]), KitFolders::escapedForRegistry(folders[i]));
+    writeBytes(f.registryPath, regeditFile(body));
+    QStringList tables;
+    for (const QString& table : db::addressTables)
+        tables.append(
+            table == u"soato_adress"
+                ? QStringLiteral("CREATE TABLE soato_adress (soato_id INTEGER PRIMARY KEY, soato_name TEXT)")
+                : QStringLiteral("CREATE TABLE %1 (%1_id INTEGER PRIMARY KEY AUTOINCREMENT, %1_name "
+                                 "VARCHAR(255), %1_code INTEGER)")
+                      .arg(table));
+    const auto make = [&](const QString& path, const QString& region) {
+        QDir().mkpath(QFileInfo(path).path());
+        makeDatabase(path, QString(), tables);
+        execSql(
+            path, QString(),
+            {QStringLiteral("INSERT INTO region (region_name, region_code) VALUES ('%1', 1)").arg(region)});
+    };
+    make(f.updaterFolder + QStringLiteral("res/adress.accdb"), QStringLiteral("Минская"));
+    for (int i = 0; i < 3; ++i)
+        make(modules[i] + QStringLiteral("adress.accdb"), QStringLiteral("Область %1").arg(i));
+    QElapsedTimer timer;
+    timer.start();
+    f.window->TransferAdress();
+    const double elapsed = seconds(timer);
+    if (f.log().size() != 3)
+        qFatal("TransferAdress logged %s", qPrintable(f.log().join(u'|')));
+    f.window->FormClose();
+    return elapsed;
+}
+
 int argument(int argc, char* argv[], int index, int fallback) {
     return argc > index ? QString::fromLocal8Bit(argv[index]).toInt() : fallback;
 }
@@ -274,6 +320,10 @@ int main(int argc, char* argv[]) {
     std::printf("  set-based: INSERT ... WHERE NOT EXISTS %8.3f s\n", merge.statement);
     std::printf("  ratio CopyTable / statement            %8.2f (index + statement: %.2f; target <= 3)\n\n",
                 merge.copyTable / merge.statement, merge.copyTable / setBased);
+
+    std::printf("TransferAdress: twelve tables of near-empty databases, three modules\n");
+    std::printf("  TransferAdress (window operation)      %8.3f s (target well under 1 s)\n\n",
+                benchTransferAdress());
 
     std::printf("copyPlan: every category missing from the target; dots as one scan per category counts\n");
     std::printf("  %8s %10s %10s %10s %12s %16s\n", "rows", "categories", "seconds", "dots", "us/row",

@@ -7,10 +7,10 @@
 #include "db/tables.h"
 #include "platform/data_access_error.h"
 #include "platform/dialogs.h"
+#include "platform/file_copy.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -101,7 +101,7 @@ void TfmMain::TransferAdress() {
         return;
     if (QFileInfo(otherBase).isDir() && paths::fileExists(spare)) {
         // Never over a file of that name; a failed copy shows in the connect below.
-        QFile::copy(spare, otherBase + paths::separator() + db::files::adressBase);
+        copyDatabaseFile(spare, QString(), otherBase + paths::separator() + db::files::adressBase, false);
     } else {
         AddToLog(QStringLiteral("Ошибка копирования файла базы адресов!"));
         return;

@@ -70,9 +70,10 @@ void TfmMain::UpdateBase_AD() {
         const QString mainCopy =
             db::files::pathIn(m_seams.updaterFolder, {db::files::outFolder, db::files::mainBase});
         // A copy that fails is not reported: the connect below finds no file.
-        copyFileReplacing(*chosen, adCopy);
-        copyFileReplacing(
-            db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::mainBase}), mainCopy);
+        copyDatabaseFile(*chosen, db::mainDatabasePassword, adCopy, true);
+        copyDatabaseFile(
+            db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::mainBase}),
+            db::mainDatabasePassword, mainCopy, true);
         if (connectToBaseUser(adCopy, db::mainDatabasePassword) &&
             connectToBase2(mainCopy, db::mainDatabasePassword)) {
             const auto closeBoth = [this] {

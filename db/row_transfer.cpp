@@ -95,9 +95,9 @@ private:
     std::vector<DbField> m_target;
 };
 
-// The text in which CopyTable carries a value: what writing it back into a field of the same type
-// restores. Integers as the decimal digits of their 64-bit value, floating-point numbers in the
-// shortest form that reads back as the same number.
+// The text by which CopyTable judges a value (an empty one is not copied, the first one is the merge
+// key): integers as the decimal digits of their 64-bit value, floating-point numbers in the shortest
+// form that reads back as the same number.
 QString carriedText(const DbField& field) {
     switch (field.DataType()) {
     case ftInteger:
@@ -112,12 +112,6 @@ QString carriedText(const DbField& field) {
     default:
         return field.AsString();
     }
-}
-
-// Bytes and values of undeclared type have no text that writes back as the same value: those
-// fields take the source value itself.
-bool carriedAsValue(DbFieldType type) {
-    return type == ftBlob || type == ftUnknown;
 }
 
 // The name under which `names` holds `table_name`, letter case ignored; empty when it holds none.
@@ -217,43 +211,46 @@ void TfmMain::CopyTable(const QString& table_name) {
         struct Column {
             QString name;
             DbField source;
-            bool carriedAsValue;
             std::optional<DbField> target;
         };
         std::vector<Column> columns;
         for (const DbFieldDef& def : ADOTable2.FieldDefs())
             if (def.DataType != ftAutoInc)
-                columns.push_back(
-                    {def.Name, ADOTable2.FieldByName(def.Name), carriedAsValue(def.DataType), {}});
-        // The working lists of a row: the fields collected (positions in `columns`) and their texts.
+                columns.push_back({def.Name, ADOTable2.FieldByName(def.Name), {}});
+        // The working lists of a row: the fields collected (positions in `columns`) and their
+        // values. The texts decide what is copied: the first is the merge key, and a field whose
+        // text is empty (only an empty text or no bytes have one) is not written. The value goes
+        // as it is, so that no digit of a date, a number or bytes is lost on the way through text.
         std::vector<size_t> names;
-        QStringList values;
+        std::vector<QVariant> values;
+        const auto emptyText = [](const QVariant& value) {
+            return (value.typeId() == QMetaType::QString && value.toString().isEmpty()) ||
+                   (value.typeId() == QMetaType::QByteArray && value.toByteArray().isEmpty());
+        };
         for (ADOTable2.First(); !ADOTable2.Eof(); ADOTable2.Next()) {
             names.clear();
             values.clear();
             for (size_t i = 0; i < columns.size(); ++i) {
                 if (columns[i].source.IsNull())
                     continue;
+                if (columns[i].source.DataType() == ftInteger)
+                    columns[i].source.AsLargeInt(); // its text is this number's: a value that is none fails
                 names.push_back(i);
-                values.append(carriedText(columns[i].source));
+                values.push_back(columns[i].source.AsVariant());
             }
-            if (names.empty() || values.first().isEmpty())
+            if (names.empty() || emptyText(values.front()))
                 continue;
             // Rows posted by this run are in the table's snapshot, so they are found too.
-            if (ADOTable1.Locate(columns[names.front()].name, values.first()))
+            if (ADOTable1.Locate(columns[names.front()].name, carriedText(columns[names.front()].source)))
                 continue;
             ADOTable1.Insert();
             for (size_t i = 0; i < names.size(); ++i) {
-                const QString& text = values[qsizetype(i)];
-                if (text.isEmpty())
+                if (emptyText(values[i]))
                     continue; // keeps what the insertion gave it
                 Column& column = columns[names[i]];
                 if (!column.target)
                     column.target = ADOTable1.FieldByName(column.name);
-                if (column.carriedAsValue)
-                    column.target->setAsVariant(column.source.AsVariant());
-                else
-                    column.target->setAsString(text);
+                column.target->setAsVariant(values[i]);
             }
             ADOTable1.Post();
         }
@@ -341,8 +338,8 @@ void TfmMain::CopySchoolMainBase(const QString& table_name) {
     try {
         openTables(ADOTable1, table_name, ADOTable2, table_name);
         RowCopy copyRow(ADOTable1, ADOTable2);
-        // The target's cursor walks with the source's, both tables read in the order of their row
-        // ids (a COUNTER key's order): row i over row i, then new rows.
+        // The target's cursor walks with the source's, both tables read in the order of their primary
+        // keys: row i over row i, then new rows.
         ADOTable2.First();
         for (ADOTable1.First(); !ADOTable1.Eof(); ADOTable1.Next()) {
             if (ADOTable2.Eof())

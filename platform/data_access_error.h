@@ -5,6 +5,32 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
+
+// What the provider reports, each with its text as the Russian Access provider words it. The file or
+// field the text names goes in `subject`; a cause the system gives (an OS error text) in `detail`.
+enum class ProviderFailure {
+    FileMissing,    // subject: file
+    FileUnreadable, // subject: file, detail: the system's reason
+    NotADatabase,   // subject: file
+    WrongPassword,  // subject: file
+    Locked,         // subject: file
+    Damaged,        // subject: file
+    ReadOnly,       // subject: file
+    DiskFull,       // subject: file
+    IoError,        // subject: file, detail: the system's reason
+    CannotOpen,     // subject: file, detail: the system's reason
+    ProviderMissing,
+    NoDataSource,
+    BadConnectionString,
+    ObjectOpen,
+    NoResultSet,
+    InvalidStatement,
+    FieldTooSmall, // subject: field, detail: its length
+    Duplicate,
+    NullNotAllowed, // subject: table.field
+};
+
 // One message of the database engine about a rejected operation.
 struct DbProviderError {
     QString Description;
@@ -21,14 +47,29 @@ public:
     static DataAccessError withoutProviderErrors(const QString& message);
 
     const QList<DbProviderError>& errors() const { return m_errors; }
+    // What the provider reported, when the failure is one of its table.
+    std::optional<ProviderFailure> kind() const { return m_kind; }
+    DataAccessError& withKind(ProviderFailure kind) {
+        m_kind = kind;
+        return *this;
+    }
 
 private:
     DataAccessError(const QString& message, QList<DbProviderError> errors);
     QList<DbProviderError> m_errors;
+    std::optional<ProviderFailure> m_kind;
 };
 
 inline DataAccessError dataAccessError(const QString& description) {
     return DataAccessError({DbProviderError{description}});
+}
+
+QString providerText(ProviderFailure failure, const QString& subject = QString(),
+                     const QString& detail = QString());
+
+inline DataAccessError providerError(ProviderFailure failure, const QString& subject = QString(),
+                                     const QString& detail = QString()) {
+    return dataAccessError(providerText(failure, subject, detail)).withKind(failure);
 }
 
 // Runs `work`: a plain Error it raises (a statement the translation refuses, say) becomes the

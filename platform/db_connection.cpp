@@ -43,8 +43,7 @@ void DbConnection::setConnectionString(const QString& text) {
         return;
     if (Connected()) {
         d->errors.clear();
-        throw DataAccessError::withoutProviderErrors(
-            QStringLiteral("Operation is not allowed when the object is open."));
+        throw DataAccessError::withoutProviderErrors(providerText(ProviderFailure::ObjectOpen));
     }
     d->connectionString = text;
 }
@@ -82,10 +81,9 @@ void DbConnection::Open() {
         const DbConnectionString parts = DbConnectionString::parse(d->connectionString);
         const QString provider = parts.provider.isEmpty() ? d->provider : parts.provider;
         if (provider.compare(supportedProvider, Qt::CaseInsensitive) != 0)
-            throw dataAccessError(
-                QStringLiteral("Provider cannot be found. It may not be properly installed."));
+            throw providerError(ProviderFailure::ProviderMissing);
         if (parts.dataSource.isEmpty())
-            throw dataAccessError(QStringLiteral("The connection string names no database file."));
+            throw providerError(ProviderFailure::NoDataSource);
         d->database = SqliteDatabase::open(parts.dataSource, parts.password);
     });
 }

@@ -5,7 +5,7 @@
 namespace {
 
 [[noreturn]] void malformed() {
-    throw dataAccessError(QStringLiteral("The connection string is not a list of key=value parts."));
+    throw providerError(ProviderFailure::BadConnectionString);
 }
 
 } // namespace

@@ -71,6 +71,17 @@ void DbDataSet::State::rowChanged(int row, const std::vector<QVariant>& before) 
     }
 }
 
+void DbDataSet::State::appendRead(DbRow&& row) {
+    if (!rows.empty()) {
+        const std::vector<QVariant>& above = rows.back().values;
+        for (size_t i = 0; i < row.values.size() && i < above.size(); ++i)
+            if (row.values[i].typeId() == QMetaType::QString && above[i].typeId() == QMetaType::QString &&
+                row.values[i] == above[i])
+                row.values[i] = above[i];
+    }
+    rows.push_back(std::move(row));
+}
+
 std::vector<DbColumn> columnsOf(const SqliteStatement& statement, int first) {
     sqlite3_stmt* handle = statement.handle();
     sqlite3* db = sqlite3_db_handle(handle);

@@ -21,7 +21,8 @@ struct DbColumn {
     QString table;  // the table the column comes from, if any
     QString origin; // the column's own name in that table
     DbFieldType type = ftUnknown;
-    int maxLength = -1; // VARCHAR(n)
+    int maxLength = -1;      // VARCHAR(n)
+    bool hasDefault = false; // a table's column with a DEFAULT
 };
 
 struct DbRow {
@@ -51,6 +52,9 @@ struct DbDataSet::State {
     // After a row was stored at `row` (appended, or changed from `before`).
     void rowAdded(int row);
     void rowChanged(int row, const std::vector<QVariant>& before);
+    // Appends a row read at open. A text equal to the one above it in its column shares that copy:
+    // a join repeats the same names on many rows.
+    void appendRead(DbRow&& row);
 };
 
 // The columns of a prepared statement from `first` on, with their types from the tables' schema.

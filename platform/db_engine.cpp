@@ -3,6 +3,7 @@
 #include "platform/access_functions.h"
 #include "platform/access_sql.h"
 #include "platform/sql_tokenizer.h"
+#include "platform/system_error.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -12,15 +13,17 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
 namespace {
 
-// How long a statement waits for a lock that another program holds.
-constexpr int busyTimeoutMs = 2000;
-// Bounds of a batch of posted rows.
-constexpr int batchMaxRows = 1000;
+// How long a statement waits for a lock that another program holds, as the kit's own provider waits.
+constexpr int busyTimeoutMs = 3000;
+// Bounds of a batch of posted rows. A commit of the rollback journal waits for the disk several
+// times: the batch is bounded mostly by its age, so that commits stay few at full speed.
+constexpr int batchMaxRows = 5000;
 constexpr qint64 batchMaxAgeMs = 200;
 
 SqliteDatabase* postBatchOwner = nullptr;
@@ -114,6 +117,43 @@ QString message(sqlite3* db) {
     return QString::fromUtf8(sqlite3_errmsg(db));
 }
 
+bool bindValue(sqlite3_stmt* statement, int index, const QVariant& value) {
+    int rc = SQLITE_OK;
+    if (!value.isValid() || value.isNull()) {
+        rc = sqlite3_bind_null(statement, index);
+    } else {
+        switch (value.typeId()) {
+        case QMetaType::Int:
+        case QMetaType::UInt:
+        case QMetaType::LongLong:
+        case QMetaType::Short:
+        case QMetaType::UShort:
+        case QMetaType::Char:
+        case QMetaType::SChar:
+        case QMetaType::UChar:
+        case QMetaType::Long:
+            rc = sqlite3_bind_int64(statement, index, value.toLongLong());
+            break;
+        case QMetaType::Double:
+            rc = sqlite3_bind_double(statement, index, value.toDouble());
+            break;
+        case QMetaType::QByteArray: {
+            const QByteArray bytes = value.toByteArray();
+            rc = sqlite3_bind_blob64(statement, index, bytes.constData(), sqlite3_uint64(bytes.size()),
+                                     SQLITE_TRANSIENT);
+            break;
+        }
+        default: {
+            const QByteArray text = value.toString().toUtf8();
+            rc = sqlite3_bind_text64(statement, index, text.constData(), sqlite3_uint64(text.size()),
+                                     SQLITE_TRANSIENT, SQLITE_UTF8);
+            break;
+        }
+        }
+    }
+    return rc == SQLITE_OK;
+}
+
 } // namespace
 
 // --- SqliteStatement
@@ -140,40 +180,7 @@ SqliteStatement& SqliteStatement::operator=(SqliteStatement&& other) noexcept {
 }
 
 void SqliteStatement::bind(int index, const QVariant& value) {
-    int rc = SQLITE_OK;
-    if (!value.isValid() || value.isNull()) {
-        rc = sqlite3_bind_null(m_statement, index);
-    } else {
-        switch (value.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::UInt:
-        case QMetaType::LongLong:
-        case QMetaType::Short:
-        case QMetaType::UShort:
-        case QMetaType::Char:
-        case QMetaType::SChar:
-        case QMetaType::UChar:
-        case QMetaType::Long:
-            rc = sqlite3_bind_int64(m_statement, index, value.toLongLong());
-            break;
-        case QMetaType::Double:
-            rc = sqlite3_bind_double(m_statement, index, value.toDouble());
-            break;
-        case QMetaType::QByteArray: {
-            const QByteArray bytes = value.toByteArray();
-            rc = sqlite3_bind_blob64(m_statement, index, bytes.constData(), sqlite3_uint64(bytes.size()),
-                                     SQLITE_TRANSIENT);
-            break;
-        }
-        default: {
-            const QByteArray text = value.toString().toUtf8();
-            rc = sqlite3_bind_text64(m_statement, index, text.constData(), sqlite3_uint64(text.size()),
-                                     SQLITE_TRANSIENT, SQLITE_UTF8);
-            break;
-        }
-        }
-    }
-    if (rc != SQLITE_OK)
+    if (!bindValue(m_statement, index, value))
         m_database->fail();
 }
 
@@ -183,9 +190,9 @@ bool SqliteStatement::next() {
         return true;
     if (rc == SQLITE_DONE)
         return false;
-    const QString text = message(m_database->handle());
+    const DataAccessError failure = m_database->failure();
     sqlite3_reset(m_statement);
-    throw dataAccessError(text);
+    throw failure;
 }
 
 void SqliteStatement::reset() {
@@ -220,56 +227,46 @@ QVariant SqliteStatement::value(int column) const {
 std::unique_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const QString& password) {
     const QFileInfo info(path);
     if (path.isEmpty() || !info.isFile())
-        throw dataAccessError(QStringLiteral("File not found: '%1'.").arg(path));
+        throw providerError(ProviderFailure::FileMissing, path);
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw dataAccessError(
-            QStringLiteral("The file '%1' cannot be read: %2.").arg(path, file.errorString()));
+    if (!file.open(QIODevice::ReadOnly)) {
+#ifdef _WIN32
+        const QString reason = file.errorString();
+#else
+        const QString reason = QString::fromStdString(errnoText(errno));
+#endif
+        throw providerError(ProviderFailure::FileUnreadable, path, reason);
+    }
     const QByteArray header = file.read(16);
     file.close();
     const bool plain = header == QByteArray("SQLite format 3\0", 16);
     // Encrypted files are whole pages of at least 512 bytes.
     if (!plain && (info.size() < 512 || info.size() % 512 != 0))
-        throw dataAccessError(QStringLiteral("The file '%1' is not a database.").arg(path));
+        throw providerError(ProviderFailure::NotADatabase, path);
     if (!plain && password.isEmpty())
-        throw dataAccessError(
-            QStringLiteral("Not a valid password: the database '%1' is encrypted and no password was given.")
-                .arg(path));
+        throw providerError(ProviderFailure::WrongPassword, path);
 
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(fileName(path).constData(), &db,
                                    SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    std::unique_ptr<SqliteDatabase> database(new SqliteDatabase(db));
+    std::unique_ptr<SqliteDatabase> database(new SqliteDatabase(db, path));
     if (rc != SQLITE_OK)
-        throw dataAccessError(
-            QStringLiteral("The database '%1' cannot be opened: %2.").arg(path, message(db)));
+        throw database->failure();
     sqlite3_extended_result_codes(db, 0);
     sqlite3_busy_timeout(db, busyTimeoutMs);
     if (!plain)
         sqlite3_exec(db, ("PRAGMA key = " + quotedText(password).toStdString()).c_str(), nullptr, nullptr,
                      nullptr);
 
-    // The first read tells a wrong key, a damaged file or a lock.
+    // The first read tells a wrong key, a damaged file or a lock; it also rolls back what a killed
+    // writer left in a hot journal. The file's journal mode is its own: opening never changes it.
     const int check = sqlite3_exec(db, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
-    switch (check) {
-    case SQLITE_OK:
-        break;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        throw dataAccessError(QStringLiteral("The database '%1' is locked by another program.").arg(path));
-    case SQLITE_NOTADB:
-        if (!plain)
-            throw dataAccessError(
-                QStringLiteral("Not a valid password for the database '%1' (or the file is not a database).")
-                    .arg(path));
-        [[fallthrough]];
-    case SQLITE_CORRUPT:
-    case SQLITE_ERROR:
-        throw dataAccessError(QStringLiteral("The database '%1' is damaged (%2).").arg(path, message(db)));
-    default:
-        throw dataAccessError(
-            QStringLiteral("The database '%1' cannot be opened: %2.").arg(path, message(db)));
-    }
+    if (check == SQLITE_NOTADB && !plain)
+        throw providerError(ProviderFailure::WrongPassword, path);
+    if (check == SQLITE_NOTADB || check == SQLITE_ERROR)
+        throw providerError(ProviderFailure::Damaged, path);
+    if (check != SQLITE_OK)
+        throw database->failure();
 
     if (sqlite3_create_collation(db, access_sql::collation, SQLITE_UTF8, nullptr, compareIgnoringCase) !=
             SQLITE_OK ||
@@ -279,51 +276,20 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const 
                                 nullptr, nullptr) != SQLITE_OK ||
         !registerAccessFunctions(db))
         database->fail();
-    database->prepareJournal();
     return database;
 }
 
-SqliteDatabase::SqliteDatabase(sqlite3* db)
-    : m_db(db) {}
-
-// A posted row must not cost a disk sync: write-ahead logging with synchronous=NORMAL commits without
-// one and still keeps the file consistent after a crash, and readers of other programs never wait
-// for our writes. A file that cannot switch (read-only media) keeps its journal.
-void SqliteDatabase::prepareJournal() {
-    SqliteStatement query = prepare(QStringLiteral("PRAGMA journal_mode"));
-    const QString current = query.next() ? query.value(0).toString().toLower() : QString();
-    query = SqliteStatement();
-    if (current == u"wal") {
-        sqlite3_exec(m_db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
-        return;
-    }
-    sqlite3_busy_timeout(m_db, 0);
-    sqlite3_stmt* statement = nullptr;
-    QString mode;
-    if (sqlite3_prepare_v2(m_db, "PRAGMA journal_mode = WAL", -1, &statement, nullptr) == SQLITE_OK &&
-        sqlite3_step(statement) == SQLITE_ROW)
-        mode = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, 0))).toLower();
-    sqlite3_finalize(statement);
-    sqlite3_busy_timeout(m_db, busyTimeoutMs);
-    if (mode == u"wal") {
-        m_journalToRestore = current;
-        sqlite3_exec(m_db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
-    }
-}
+SqliteDatabase::SqliteDatabase(sqlite3* db, QString path)
+    : m_db(db)
+    , m_path(std::move(path)) {}
 
 SqliteDatabase::~SqliteDatabase() {
     if (postBatchOwner == this) {
         try {
             commitPostBatch();
         } catch (const DataAccessError&) {
-            // Closing cannot report; the rows of the batch were rolled back.
+            // Closing cannot report; the rows the file could take are in it.
         }
-    }
-    if (!m_journalToRestore.isEmpty()) {
-        // The file goes back to the journal it had, when no other connection holds it.
-        sqlite3_busy_timeout(m_db, 0);
-        sqlite3_exec(m_db, ("PRAGMA journal_mode = " + m_journalToRestore.toStdString()).c_str(), nullptr,
-                     nullptr, nullptr);
     }
     sqlite3_close_v2(m_db);
 }
@@ -334,7 +300,7 @@ SqliteStatement SqliteDatabase::prepare(const QString& sql) {
     if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &statement, nullptr) != SQLITE_OK)
         fail();
     if (!statement) // only spaces
-        throw dataAccessError(QStringLiteral("The statement is empty."));
+        throw providerError(ProviderFailure::InvalidStatement);
     return SqliteStatement(*this, statement);
 }
 
@@ -352,8 +318,42 @@ int SqliteDatabase::changes() const {
     return sqlite3_changes(m_db);
 }
 
+DataAccessError SqliteDatabase::failure() const {
+    const int code = sqlite3_extended_errcode(m_db);
+    const int system = sqlite3_system_errno(m_db);
+    const auto reason = [&] {
+        return system != 0 ? QString::fromStdString(errnoText(system)) : message(m_db);
+    };
+    switch (code & 0xff) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return providerError(ProviderFailure::Locked, m_path);
+    case SQLITE_FULL:
+        return providerError(ProviderFailure::DiskFull, m_path);
+    case SQLITE_READONLY:
+        return providerError(ProviderFailure::ReadOnly, m_path);
+    case SQLITE_IOERR:
+        if (system == ENOSPC)
+            return providerError(ProviderFailure::DiskFull, m_path);
+        return providerError(ProviderFailure::IoError, m_path, reason());
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return providerError(ProviderFailure::Damaged, m_path);
+    case SQLITE_CANTOPEN:
+        return providerError(ProviderFailure::CannotOpen, m_path, reason());
+    case SQLITE_CONSTRAINT:
+        if (code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY)
+            return providerError(ProviderFailure::Duplicate);
+        if (code == SQLITE_CONSTRAINT_NOTNULL) // "NOT NULL constraint failed: table.column"
+            return providerError(ProviderFailure::NullNotAllowed, message(m_db).section(u' ', -1));
+        return dataAccessError(message(m_db));
+    default:
+        return dataAccessError(message(m_db));
+    }
+}
+
 void SqliteDatabase::fail() const {
-    throw dataAccessError(message(m_db));
+    throw failure();
 }
 
 void SqliteDatabase::joinPostBatch() {
@@ -363,7 +363,7 @@ void SqliteDatabase::joinPostBatch() {
     if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
         fail();
     postBatchOwner = this;
-    m_batchRows = 0;
+    m_batch.clear();
     m_batchAge.start();
     // At the latest when control is back in the event loop.
     QCoreApplication* application = QCoreApplication::instance();
@@ -371,10 +371,11 @@ void SqliteDatabase::joinPostBatch() {
         QMetaObject::invokeMethod(application, &SqliteDatabase::settlePostBatch, Qt::QueuedConnection);
 }
 
-void SqliteDatabase::rowPosted() {
+void SqliteDatabase::rowPosted(const QString& sql, std::vector<QVariant> values) {
     if (postBatchOwner != this)
         return;
-    if (++m_batchRows >= batchMaxRows || m_batchAge.elapsed() >= batchMaxAgeMs)
+    m_batch.push_back({sql, std::move(values)});
+    if (int(m_batch.size()) >= batchMaxRows || m_batchAge.elapsed() >= batchMaxAgeMs)
         commitPostBatch();
 }
 
@@ -382,12 +383,90 @@ void SqliteDatabase::commitPostBatch() {
     if (postBatchOwner != this)
         return;
     postBatchOwner = nullptr;
+    const std::vector<PostedWrite> batch = std::move(m_batch);
+    m_batch.clear();
     if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == SQLITE_OK)
         return;
-    const QString text = message(m_db);
+    // The engine may have rolled the whole transaction back already (a full disk): the rows whose
+    // Post returned are stored again, in smaller and smaller steps, so that every row the file can
+    // still take is in it. A lock that another program holds past the wait ends the attempt.
+    const DataAccessError cause = failure();
+    const bool locked = isLockFailure();
     if (!sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    throw dataAccessError(QStringLiteral("The rows posted last could not be saved: %1").arg(text));
+    if (locked)
+        throw cause;
+    std::optional<DataAccessError> lost;
+    storeAgain(batch, 0, batch.size(), lost);
+    if (lost)
+        throw *lost;
+}
+
+bool SqliteDatabase::isLockFailure() const {
+    const int code = sqlite3_errcode(m_db) & 0xff;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+bool SqliteDatabase::storeRange(const std::vector<PostedWrite>& batch, size_t first, size_t last,
+                                std::optional<DataAccessError>& why, bool& locked) {
+    const auto failed = [&] {
+        why = failure();
+        locked = isLockFailure();
+        if (!sqlite3_get_autocommit(m_db))
+            sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+        return false;
+    };
+    if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failed();
+    QString preparedSql;
+    SqliteStatement statement;
+    for (size_t i = first; i < last; ++i) {
+        if (!statement || batch[i].sql != preparedSql) {
+            statement = SqliteStatement();
+            sqlite3_stmt* handle = nullptr;
+            const QByteArray text = batch[i].sql.toUtf8();
+            if (sqlite3_prepare_v2(m_db, text.constData(), int(text.size()), &handle, nullptr) != SQLITE_OK)
+                return failed();
+            statement = SqliteStatement(*this, handle);
+            preparedSql = batch[i].sql;
+        }
+        int parameter = 1;
+        for (const QVariant& value : batch[i].values)
+            if (!bindValue(statement.handle(), parameter++, value))
+                return failed();
+        const int rc = sqlite3_step(statement.handle());
+        if (rc != SQLITE_DONE && rc != SQLITE_ROW) {
+            why = failure();
+            locked = isLockFailure();
+            statement = SqliteStatement();
+            if (!sqlite3_get_autocommit(m_db))
+                sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
+        sqlite3_reset(statement.handle());
+    }
+    statement = SqliteStatement();
+    if (sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
+        return failed();
+    return true;
+}
+
+void SqliteDatabase::storeAgain(const std::vector<PostedWrite>& batch, size_t first, size_t last,
+                                std::optional<DataAccessError>& lost) {
+    if (first >= last)
+        return;
+    std::optional<DataAccessError> why;
+    bool locked = false;
+    if (storeRange(batch, first, last, why, locked))
+        return;
+    if (last - first == 1 || locked) {
+        if (!lost)
+            lost = why;
+        return;
+    }
+    const size_t middle = first + (last - first) / 2;
+    storeAgain(batch, first, middle, lost);
+    storeAgain(batch, middle, last, lost);
 }
 
 void SqliteDatabase::settlePostBatch() {

@@ -11,6 +11,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -60,26 +61,40 @@ public:
     void execute(const QString& sql); // one statement, rows ignored
     qint64 lastInsertRowId() const;
     int changes() const;
-    [[noreturn]] void fail() const; // raises the engine's last message
+    // The engine's last failure in the provider's words, naming the file.
+    DataAccessError failure() const;
+    [[noreturn]] void fail() const;
 
     // Rows posted one at a time share one transaction, so that a row costs no commit of its own. The
     // transaction is committed after a bounded number of rows or time, before any other statement
-    // of the process (settlePostBatch), when control returns to the event loop, and on close. A
-    // commit that fails on the way back to the event loop is raised by the next operation on the
-    // database.
+    // of the process (settlePostBatch), when control returns to the event loop, and on close. Each
+    // posted row is kept (its statement and values) until the commit: when the commit fails, the
+    // rows are stored again in smaller steps, down to single rows, so that a row whose Post
+    // returned is lost only when the file cannot take it; then the failure is raised. A commit that
+    // fails on the way back to the event loop is raised by the next operation on the database.
     void joinPostBatch();
-    void rowPosted();
+    // `sql` with `values` bound stores the row again, under the row id it was given.
+    void rowPosted(const QString& sql, std::vector<QVariant> values);
     void commitPostBatch();
     static void settlePostBatch();
     void raiseDeferredFailure();
 
 private:
-    explicit SqliteDatabase(sqlite3* db);
-    void prepareJournal();
+    struct PostedWrite {
+        QString sql;
+        std::vector<QVariant> values;
+    };
+
+    SqliteDatabase(sqlite3* db, QString path);
+    bool isLockFailure() const;
+    bool storeRange(const std::vector<PostedWrite>& batch, size_t first, size_t last,
+                    std::optional<DataAccessError>& why, bool& locked);
+    void storeAgain(const std::vector<PostedWrite>& batch, size_t first, size_t last,
+                    std::optional<DataAccessError>& lost);
 
     sqlite3* m_db = nullptr;
-    QString m_journalToRestore;
-    int m_batchRows = 0;
+    QString m_path;
+    std::vector<PostedWrite> m_batch;
     QElapsedTimer m_batchAge;
     std::optional<DataAccessError> m_deferredFailure;
 };

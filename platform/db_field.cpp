@@ -20,7 +20,7 @@ const QVariant& DbField::stored() const {
 }
 
 bool DbField::IsNull() const {
-    return db_values::isNull(stored());
+    return DataType() != ftBoolean && db_values::isNull(stored());
 }
 
 QVariant DbField::AsVariant() const {

@@ -14,7 +14,7 @@ public:
     const QString& FieldName() const;
     DbFieldType DataType() const;
 
-    bool IsNull() const;
+    bool IsNull() const;        // never for a Yes/No field, which reads No where a file holds Null
     QVariant AsVariant() const; // Null: an invalid QVariant; a Yes/No field gives a bool
     QString AsString() const;   // Null: empty
     int AsInteger() const;      // Null: 0

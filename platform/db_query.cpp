@@ -14,7 +14,7 @@ access_sql::Translation translated(const QString& sql) {
 }
 
 [[noreturn]] void noResultSet() {
-    throw dataAccessError(QStringLiteral("CommandText does not return a result set."));
+    throw providerError(ProviderFailure::NoResultSet);
 }
 
 } // namespace
@@ -62,28 +62,37 @@ void DbQuery::openCursor() {
         row.values.reserve(width);
         for (int i = 0; i < int(width); ++i)
             row.values.push_back(statement.value(i));
-        s.rows.push_back(std::move(row));
+        s.appendRead(std::move(row));
     }
 }
 
 void DbQuery::ExecSQL() {
     closeWithoutRelease();
     DbConnection& owner = connection();
-    // A refused statement leaves the connection as the failure found it: only one that ran ends a use.
-    owner.guarded([&] {
-        const access_sql::Translation translation = translated(SQL.Text());
-        SqliteDatabase& db = owner.database();
-        switch (translation.kind) {
-        case access_sql::Translation::Kind::Statement:
-            db.execute(translation.sql);
-            break;
-        case access_sql::Translation::Kind::AddColumns:
-            db_schema::addColumns(db, translation.table, translation.definitions);
-            break;
-        case access_sql::Translation::Kind::AlterColumn:
-            db_schema::alterColumn(db, translation.table, translation.column, translation.newDefinition);
-            break;
+    // A statement that failed ends the use as one that ran: an idle connection closes either way.
+    try {
+        owner.guarded([&] {
+            const access_sql::Translation translation = translated(SQL.Text());
+            SqliteDatabase& db = owner.database();
+            switch (translation.kind) {
+            case access_sql::Translation::Kind::Statement:
+                db.execute(translation.sql);
+                break;
+            case access_sql::Translation::Kind::AddColumns:
+                db_schema::addColumns(db, translation.table, translation.definitions);
+                break;
+            case access_sql::Translation::Kind::AlterColumn:
+                db_schema::alterColumn(db, translation.table, translation.column, translation.newDefinition);
+                break;
+            }
+        });
+    } catch (...) {
+        try {
+            owner.releaseIfIdle();
+        } catch (const std::exception&) {
+            // The statement's failure is the one to report.
         }
-    });
+        throw;
+    }
     owner.releaseIfIdle();
 }

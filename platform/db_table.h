@@ -4,13 +4,15 @@
 
 #include <QString>
 
+#include <QVariant>
 #include <memory>
+
 #include <vector>
 
 class SqliteDatabase;
 
-// One table of a connection. Opening reads all its rows as a fixed snapshot (a static cursor); rows
-// posted through the table join the snapshot and are found by Locate.
+// One table of a connection. Opening reads all its rows as a fixed snapshot (a static cursor), in the
+// order of the primary key; rows posted through the table join the snapshot and are found by Locate.
 class DbTable : public DbDataSet {
 public:
     explicit DbTable(DbConnection& connection);
@@ -34,8 +36,10 @@ protected:
 
 private:
     struct Statements;
-    // Writes the row being inserted or edited and takes it into the snapshot.
-    void store(SqliteDatabase& db, const std::vector<int>& columns, const QString& key);
+    // Writes the row being inserted or edited and takes it into the snapshot; gives the statement
+    // and values that store it again.
+    void store(SqliteDatabase& db, const std::vector<int>& columns, const QString& key, QString& replaySql,
+               std::vector<QVariant>& replayValues);
 
     QString m_tableName;
     std::unique_ptr<Statements> m_statements;

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QLocale>
 
 #include <cmath>
 #include <optional>
@@ -69,8 +70,8 @@ std::optional<bool> parseBoolean(const QString& text) {
 QString textOf(const QVariant& value) {
     if (value.typeId() == QMetaType::QByteArray)
         return QString::fromUtf8(value.toByteArray());
-    if (isFloating(value))
-        return QString::number(value.toDouble(), 'g', 15);
+    if (isFloating(value)) // the shortest text that reads back as the same number
+        return QString::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
     if (value.typeId() == QMetaType::Bool)
         return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     if (value.typeId() == QMetaType::QDateTime)
@@ -126,8 +127,8 @@ bool isNull(const QVariant& value) {
 }
 
 QVariant variantOf(const QVariant& stored, DbFieldType type) {
-    if (isNull(stored))
-        return QVariant();
+    if (isNull(stored)) // a Yes/No field is never Null: a file of another tool may hold one
+        return type == ftBoolean ? QVariant(false) : QVariant();
     if (type == ftBoolean) {
         if (isNumber(stored))
             return QVariant(stored.toDouble() != 0);
@@ -138,7 +139,7 @@ QVariant variantOf(const QVariant& stored, DbFieldType type) {
 }
 
 QString stringOf(const QVariant& stored, DbFieldType type) {
-    if (isNull(stored))
+    if (isNull(stored) && type != ftBoolean)
         return QString();
     const QVariant value = variantOf(stored, type);
     return textOf(value);

@@ -3,8 +3,10 @@
 
 #include "db/database_files.h"
 #include "support/database_files.h"
+#include "support/stale_companions.h"
 #include "support/window_fixture.h"
 
+#include <QDateTime>
 #include <QTest>
 
 #include <memory>
@@ -308,7 +310,8 @@ private Q_SLOTS:
         w().handle([this] { w().Update_base_adress(); });
         QCOMPARE(shown(), QStringList{QStringLiteral("error")});
         QVERIFY(f->log().isEmpty());
-        QVERIFY(w().ADOConnection1.Connected());
+        // The failed statement ended ADOConnection1's use: with nothing open on it, it closed.
+        QVERIFY(!w().ADOConnection1.Connected());
         QVERIFY(w().ADOConnection2.Connected());
         QCOMPARE(rowsIn(target, soatoRows), QStringLiteral("1|Минск;2|Брест"));
 
@@ -436,9 +439,22 @@ private Q_SLOTS:
                     insertSoato(QStringLiteral("(70, 'Брест-2'), (900, 'Витебск')")),
                     insertInto(QStringLiteral("RegionMed"), QStringLiteral("('Поликлиника', 1)"))});
         m_registry->reads.clear();
+        // What an earlier main address database left beside its name is not applied to the copy.
+        leaveStaleCompanion(f->root, m_main, QStringLiteral("-wal"), QString());
+        // The modules are only read: they keep their every byte and their modification times.
+        QList<QByteArray> moduleBytes;
+        QList<QDateTime> moduleTimes;
+        for (int i = 0; i < 3; ++i) {
+            moduleBytes.append(readBytes(module(i)));
+            moduleTimes.append(QFileInfo(module(i)).lastModified());
+        }
 
         w().TransferAdress();
 
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(readBytes(module(i)), moduleBytes[i]);
+            QCOMPARE(QFileInfo(module(i)).lastModified(), moduleTimes[i]);
+        }
         QCOMPARE(m_registry->reads, programmPathReads());
         QCOMPARE(f->log(), (QStringList{vusDone, adDone, dopDone}));
         QCOMPARE(f->selectedRow(), 2);
@@ -451,6 +467,8 @@ private Q_SLOTS:
         QCOMPARE(rowsIn(m_main, QStringLiteral("SELECT RegionMed_name FROM RegionMed")),
                  QStringLiteral("Поликлиника"));
         QCOMPARE(readBytes(m_spare), spare);
+        for (const QString& database : {m_main, module(0), module(1), module(2)})
+            QCOMPARE(companionsOf(database), QStringList());
         // The first connection closed on its own, keeping its string; the second stays on the last module.
         QVERIFY(!w().ADOConnection1.Connected());
         QCOMPARE(w().ADOConnection1.ConnectionString(), db::connectionString(m_main, QString()));

@@ -4,6 +4,7 @@
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/school_database.h"
+#include "support/stale_companions.h"
 #include "support/window_fixture.h"
 
 #include <QPushButton>
@@ -148,6 +149,12 @@ private Q_SLOTS:
         makeSchool(f->updaterFolder + QStringLiteral("res/MainBase.accdb"),
                    {QStringLiteral("INSERT INTO car (car_name, car_ad) VALUES ('ГАЗ', false)")});
         const QByteArray chosenBefore = readBytes(chosen);
+        // An earlier run killed while working on its copies left their companions behind: the new
+        // copies take nothing of them.
+        const QString adCopy = f->updaterFolder + QStringLiteral("out/ad.accdb");
+        const QString mainCopy = f->updaterFolder + QStringLiteral("out/MainBase.accdb");
+        leaveStaleCompanion(f->root, mainCopy, QStringLiteral("-wal"), db::mainDatabasePassword);
+        leaveStaleCompanion(f->root, adCopy, QStringLiteral("-journal"), db::mainDatabasePassword);
 
         for (int run = 1; run <= 2; ++run) {
             f->dialogs.fileAnswers = {chosen};
@@ -158,7 +165,10 @@ private Q_SLOTS:
             QCOMPARE(f->log().last(), QStringLiteral("База данных обновлена ..."));
             QVERIFY(f->log().contains(QStringLiteral("Обновление таблицы Instruktor = успешно")));
         }
-        const QString adCopy = f->updaterFolder + QStringLiteral("out/ad.accdb");
+        QCOMPARE(companionsOf(adCopy), QStringList());
+        QCOMPARE(companionsOf(mainCopy), QStringList());
+        QCOMPARE(rows(adCopy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+        QCOMPARE(rows(mainCopy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
         QCOMPARE(rows(adCopy, QStringLiteral("SELECT spravka_type FROM spravka")),
                  QStringLiteral("kvitancia;prihodnokassoviy;platejka"));
         QCOMPARE(rows(adCopy, QStringLiteral("SELECT teach_obj_name, teach_drive FROM teach_obj")),

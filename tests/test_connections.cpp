@@ -118,7 +118,7 @@ private Q_SLOTS:
         QCOMPARE(f->dialogs.shown[0].caption, QStringLiteral("Ошибка!"));
         QCOMPARE(f->dialogs.shown[0].icon, BoxIcon::Warning);
         QCOMPARE(f->dialogs.shown[0].text, c.Errors()[0].Description);
-        QVERIFY(f->dialogs.shown[0].text.startsWith(QStringLiteral("Not a valid password")));
+        QVERIFY(f->dialogs.shown[0].text.startsWith(QStringLiteral("Недопустимый пароль базы данных")));
         QVERIFY(f->log().isEmpty());
     }
 

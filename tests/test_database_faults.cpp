@@ -122,7 +122,7 @@ private Q_SLOTS:
         QVERIFY(holder.holding());
         QVERIFY(!connect());
         QCOMPARE(providerBox(f, c),
-                 QStringLiteral("The database '%1' is locked by another program.").arg(path));
+                 QStringLiteral("Не удается использовать '%1'; файл уже используется.").arg(path));
         QVERIFY(!c.Connected());
         QVERIFY(f.log().isEmpty());
 
@@ -151,9 +151,11 @@ private Q_SLOTS:
         w.handle([&] { w.ADOQuery1.ExecSQL(); });
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, Kind::Error);
-        QCOMPARE(f.dialogs.shown[0].text, QStringLiteral("database is locked"));
+        const QString locked =
+            QStringLiteral("Не удается использовать '%1'; файл уже используется.").arg(path);
+        QCOMPARE(f.dialogs.shown[0].text, locked);
         QCOMPARE(w.ADOConnection1.Errors().size(), 1);
-        QCOMPARE(w.ADOConnection1.Errors()[0].Description, QStringLiteral("database is locked"));
+        QCOMPARE(w.ADOConnection1.Errors()[0].Description, locked);
 
         QVERIFY(holder.release());
         w.handle([&] { w.ADOQuery1.ExecSQL(); });
@@ -171,12 +173,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("pswd");
         QTest::addColumn<int>("extra"); // bytes past a 4096-byte boundary
         QTest::addColumn<QString>("message");
-        QTest::newRow("plain, at a page boundary") << QString() << 0 << "The database '%1' is damaged";
-        QTest::newRow("plain, inside a page") << QString() << 1000 << "The database '%1' is damaged";
-        QTest::newRow("encrypted, at a page boundary")
-            << db::mainDatabasePassword << 0 << "The database '%1' is damaged";
+        const QString damaged =
+            QStringLiteral("База данных '%1' нуждается в восстановлении или не является файлом базы данных.");
+        QTest::newRow("plain, at a page boundary") << QString() << 0 << damaged;
+        QTest::newRow("plain, inside a page") << QString() << 1000 << damaged;
+        QTest::newRow("encrypted, at a page boundary") << db::mainDatabasePassword << 0 << damaged;
         QTest::newRow("encrypted, inside a page")
-            << db::mainDatabasePassword << 1000 << "The file '%1' is not a database.";
+            << db::mainDatabasePassword << 1000 << QStringLiteral("Нераспознанный формат базы данных '%1'.");
     }
     void truncatedFile() {
         QFETCH(QString, pswd);

@@ -78,17 +78,19 @@ private Q_SLOTS:
             << "plain" << db::connectionStringWithoutPassword(QStringLiteral("%1")) << "ЗИЛ";
         QTest::newRow("wrong password, encrypted")
             << "encrypted" << db::connectionString(QStringLiteral("%1"), QStringLiteral("Pq7GhTz3LmRwa"))
-            << "Not a valid password";
+            << "Недопустимый пароль базы данных";
         QTest::newRow("empty password, encrypted")
-            << "encrypted" << db::connectionString(QStringLiteral("%1"), QString()) << "Not a valid password";
+            << "encrypted" << db::connectionString(QStringLiteral("%1"), QString())
+            << "Недопустимый пароль базы данных";
         QTest::newRow("no password part, encrypted")
             << "encrypted" << db::connectionStringWithoutPassword(QStringLiteral("%1"))
-            << "Not a valid password";
+            << "Недопустимый пароль базы данных";
         QTest::newRow("another provider")
             << "plain" << QStringLiteral("Provider=Microsoft.Jet.OLEDB.3.51;Data Source=%1;")
-            << "Provider cannot be found";
+            << "Не удается найти поставщик. Возможно, он установлен неправильно.";
         QTest::newRow("no key=value list")
-            << "plain" << QStringLiteral("Provider;Data Source=%1") << "The connection string is not";
+            << "plain" << QStringLiteral("Provider;Data Source=%1")
+            << "Формат строки инициализации не соответствует спецификации OLE DB.";
     }
     void connectionStrings() {
         QFETCH(QString, file);
@@ -123,18 +125,18 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("content"); // the file's bytes; "missing" and "folder" are no file
         QTest::addColumn<QString>("pswd");
         QTest::addColumn<QString>("message");
-        QTest::newRow("missing file") << QByteArray("missing") << password << "File not found: '%1'.";
-        QTest::newRow("a folder") << QByteArray("folder") << password << "File not found: '%1'.";
-        QTest::newRow("empty file") << QByteArray() << password << "The file '%1' is not a database.";
+        QTest::newRow("missing file") << QByteArray("missing") << password << "Не удается найти файл '%1'.";
+        QTest::newRow("a folder") << QByteArray("folder") << password << "Не удается найти файл '%1'.";
+        QTest::newRow("empty file") << QByteArray() << password << "Нераспознанный формат базы данных '%1'.";
         QTest::newRow("text file") << QByteArray("no database here\n") << QString()
-                                   << "The file '%1' is not a database.";
+                                   << "Нераспознанный формат базы данных '%1'.";
         QTest::newRow("pages of noise with a password")
-            << QByteArray(4096, '\x5a') << password << "Not a valid password for the database '%1'";
+            << QByteArray(4096, '\x5a') << password << "Недопустимый пароль базы данных '%1'.";
         QTest::newRow("pages of noise without a password")
-            << QByteArray(4096, '\x5a') << QString()
-            << "Not a valid password: the database '%1' is encrypted";
-        QTest::newRow("damaged plain file") << QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\xff')
-                                            << QString() << "The database '%1' is damaged";
+            << QByteArray(4096, '\x5a') << QString() << "Недопустимый пароль базы данных '%1'.";
+        QTest::newRow("damaged plain file")
+            << QByteArray("SQLite format 3\0", 16) + QByteArray(4080, '\xff') << QString()
+            << "База данных '%1' нуждается в восстановлении или не является файлом базы данных.";
     }
     void openFailures() {
         QFETCH(QByteArray, content);
@@ -172,7 +174,8 @@ private Q_SLOTS:
         const QString failure = openFailure(connection);
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
-        QCOMPARE(failure, QStringLiteral("The database '%1' is locked by another program.").arg(m_plain));
+        QCOMPARE(failure,
+                 QStringLiteral("Не удается использовать '%1'; файл уже используется.").arg(m_plain));
         QCOMPARE(openFailure(connection), QStringLiteral("opened"));
     }
 
@@ -197,7 +200,7 @@ private Q_SLOTS:
             QVERIFY(failure.errors().isEmpty());
             QVERIFY(connection.Errors().isEmpty());
             QCOMPARE(QString::fromUtf8(failure.what()),
-                     QStringLiteral("Operation is not allowed when the object is open."));
+                     QStringLiteral("Операция не допускается, если объект открыт."));
         }
         QCOMPARE(connection.ConnectionString(), first);
         QCOMPARE(rowsOf(connection, QStringLiteral("SELECT car_name FROM car")), QStringLiteral("КамАЗ"));
@@ -232,13 +235,18 @@ private Q_SLOTS:
         query.SQL.Add(QStringLiteral("INSERT INTO car (car_name) VALUES ('УАЗ')"));
         query.ExecSQL();
         QVERIFY(!connection.Connected());
-        // A refused statement leaves it as it was.
+        // A refused statement ends its use as well: nothing being open, the connection closes, and
+        // another file can be given to it; an open table keeps it open.
         connection.Open();
         query.SQL.Clear();
         query.SQL.Add(QStringLiteral("INSERT INTO nothing (car_name) VALUES ('УАЗ')"));
         QVERIFY_THROWS_EXCEPTION(DataAccessError, query.ExecSQL());
+        QVERIFY(!connection.Connected());
+        carTable.Open();
+        QVERIFY_THROWS_EXCEPTION(DataAccessError, query.ExecSQL());
         QVERIFY(connection.Connected());
-        connection.Close();
+        carTable.Close();
+        QVERIFY(!connection.Connected());
         // A failing open ends its use.
         query.SQL.Clear();
         query.SQL.Add(QStringLiteral("Select nothing from car"));
@@ -353,7 +361,7 @@ private Q_SLOTS:
                               "INSERT INTO teach_obj (teach_obj_name) VALUES ('Устройство');\n"
                               "SELECT teach_obj_id, teach_obj_name, teach_drive, check_1 FROM teach_obj;\n"
                               "PRAGMA integrity_check;\nPRAGMA journal_mode;\n")),
-            QStringLiteral("1|Вождение|1|-1\n2|ПДД||0\n3|Устройство||0\nok\ndelete"));
+            QStringLiteral("1|Вождение|1|-1\n2|ПДД|0|0\n3|Устройство||0\nok\ndelete"));
         QVERIFY(!QFileInfo::exists(path + QStringLiteral("-wal")));
     }
 
@@ -380,14 +388,25 @@ private Q_SLOTS:
         QVERIFY(connection.Connected());
     }
 
-    void journalOfThePlainFileIsKept() {
+    // Opening and writing never change a file's journal: a file with the rollback journal stays
+    // one file while open and after a write; one that a tool put into write-ahead logging keeps it.
+    void journalOfTheFileIsKept() {
         DbConnection connection;
         connection.setConnectionString(db::connectionString(m_plain, QString()));
         execSql(connection, QStringLiteral("INSERT INTO car (car_name) VALUES ('x')"));
-        QCOMPARE(readBytes(m_plain)[18], '\2'); // write-ahead log while open
+        QVERIFY(connection.Connected());
+        QCOMPARE(readBytes(m_plain)[18], '\1');
+        for (const char* suffix : {"-journal", "-wal", "-shm"})
+            QVERIFY(!QFileInfo::exists(m_plain + QString::fromLatin1(suffix)));
         connection.Close();
         QCOMPARE(readBytes(m_plain)[18], '\1');
-        QVERIFY(!QFileInfo::exists(m_plain + QStringLiteral("-wal")));
+
+        QCOMPARE(runTool(QStringLiteral("sqlite3"), m_plain, QStringLiteral("PRAGMA journal_mode = WAL;\n")),
+                 QStringLiteral("wal"));
+        execSql(connection, QStringLiteral("DELETE FROM car WHERE car_name = 'x'"));
+        connection.Close();
+        QCOMPARE(readBytes(m_plain)[18], '\2');
+        runTool(QStringLiteral("sqlite3"), m_plain, QStringLiteral("PRAGMA journal_mode = DELETE;\n"));
     }
 };
 

@@ -543,6 +543,74 @@ private Q_SLOTS:
         verifyTablesClosed();
     }
 
+    // Rows are paired by their primary key, whatever order the files hold them in.
+    void copySchoolMainBasePairsByKey() {
+        const QString table =
+            QStringLiteral("CREATE TABLE kod (kod_name TEXT PRIMARY KEY, kod_val INTEGER);\n");
+        runTool(QStringLiteral("sqlcipher"), m_first,
+                keyLine(db::mainDatabasePassword) + table +
+                    QStringLiteral("INSERT INTO kod VALUES ('B', 2), ('A', 1);\n"));
+        runTool(QStringLiteral("sqlcipher"), m_second,
+                keyLine(db::mainDatabasePassword) + table +
+                    QStringLiteral("INSERT INTO kod VALUES ('A', 10), ('B', 20);\n"));
+        w().CopySchoolMainBase(QStringLiteral("kod"));
+        QCOMPARE(f->log(), QStringList{QStringLiteral("Обновление таблицы kod = успешно")});
+        QCOMPARE(rowsInFile(m_second, QStringLiteral("SELECT kod_name, kod_val FROM kod ORDER BY kod_name;")),
+                 QStringLiteral("A|1\nB|2"));
+    }
+
+    // Files made by the stock tool: Null stays Null, an unwritten field takes its default, a Yes/No
+    // field is No where the tool left Null (so the flag statement finds the copied rows), and dates,
+    // doubles, decimals, 64-bit integers and bytes arrive to the last bit, by both copies.
+    void valuesOfStockToolFilesArriveExactly() {
+        const QString key = keyLine(db::mainDatabasePassword);
+        const QString car = QStringLiteral(
+            "CREATE TABLE car (car_id INTEGER PRIMARY KEY AUTOINCREMENT, car_name TEXT, car_km INTEGER "
+            "DEFAULT 0, car_ad BIT, car_date DATETIME, car_price DECIMAL(10,2), car_big INTEGER, car_pic "
+            "BLOB);\n");
+        const QString rows = QStringLiteral(
+            "INSERT INTO car (car_name, car_km, car_ad, car_date, car_price, car_big, car_pic) VALUES "
+            "('КамАЗ', NULL, NULL, 2459277.930902777, 1234567.89, 9007199254740993, x'00ff80'), "
+            "('ГАЗ', 7, 1, '2021-03-04 10:20:30', 0.30000000000000004, -9223372036854775808, NULL);\n");
+        const QString exact = QStringLiteral(
+            "SELECT car_name, quote(car_km), car_ad <> 0, typeof(car_date), car_date = 2459277.930902777 OR "
+            "car_date = '2021-03-04 10:20:30', car_price = 1234567.89 OR car_price = 0.30000000000000004, "
+            "quote(car_big), quote(car_pic) FROM car ORDER BY car_id;");
+        const QString expected = QStringLiteral("КамАЗ|NULL|1|real|1|1|9007199254740993|X'00FF80'\n"
+                                                "ГАЗ|7|1|text|1|1|-9223372036854775808|NULL");
+        runTool(QStringLiteral("sqlcipher"), m_first, key + car + rows);
+        runTool(QStringLiteral("sqlcipher"), m_second, key + car);
+        w().CopyADToMainBase(QStringLiteral("car"), QStringLiteral("_ad"));
+        QCOMPARE(f->log(), QStringList{QStringLiteral("Обновление таблицы car = успешно")});
+        QCOMPARE(rowsInFile(m_second, exact), expected);
+
+        // CopyTable leaves a Null out (the default comes), carries every other value as it is.
+        runTool(QStringLiteral("sqlcipher"), m_second, key + QStringLiteral("DELETE FROM car;\n") + rows);
+        runTool(QStringLiteral("sqlcipher"), m_first, key + QStringLiteral("DELETE FROM car;\n"));
+        w().CopyTable(QStringLiteral("car"));
+        QCOMPARE(rowsInFile(m_first, exact), QStringLiteral("КамАЗ|0|0|real|1|1|9007199254740993|X'00FF80'\n"
+                                                            "ГАЗ|7|1|text|1|1|-9223372036854775808|NULL"));
+
+        // A new row: a field written Null is Null, one not written takes its default, Yes/No is No.
+        DbTable table(w().ADOConnection2);
+        table.setTableName(QStringLiteral("car"));
+        table.Open();
+        table.Insert();
+        table.FieldByName(QStringLiteral("car_name")).setAsString(QStringLiteral("ЗИЛ"));
+        table.FieldByName(QStringLiteral("car_big")).setAsVariant(QVariant());
+        table.Post();
+        table.Insert();
+        table.FieldByName(QStringLiteral("car_name")).setAsString(QStringLiteral("МАЗ"));
+        table.FieldByName(QStringLiteral("car_km")).setAsVariant(QVariant());
+        table.Post();
+        table.Close();
+        QCOMPARE(rowsInFile(m_second,
+                            QStringLiteral(
+                                "SELECT car_name, quote(car_km), quote(car_ad), "
+                                "quote(car_big) FROM car WHERE car_name IN ('ЗИЛ', 'МАЗ') ORDER BY car_id;")),
+                 QStringLiteral("ЗИЛ|0|0|NULL\nМАЗ|NULL|0|NULL"));
+    }
+
     void copySchoolMainBaseStopsAtAFieldTheTargetLacks() {
         exec1(schoolTable());
         exec2(QStringLiteral("CREATE TABLE school (school_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, "
