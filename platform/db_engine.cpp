@@ -45,66 +45,6 @@ int compareIgnoringCase(void*, int size1, const void* text1, int size2, const vo
     return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
 }
 
-struct PatternItem {
-    enum Kind { Any, One, Literal } kind;
-    char32_t c = 0;
-};
-
-bool likeMatches(const std::vector<PatternItem>& pattern, const std::u32string& text) {
-    size_t p = 0, t = 0, starP = std::u32string::npos, starT = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && (pattern[p].kind == PatternItem::One ||
-                                   (pattern[p].kind == PatternItem::Literal && pattern[p].c == text[t]))) {
-            ++p;
-            ++t;
-        } else if (p < pattern.size() && pattern[p].kind == PatternItem::Any) {
-            starP = p++;
-            starT = t;
-        } else if (starP != std::u32string::npos) {
-            p = starP + 1;
-            t = ++starT;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p].kind == PatternItem::Any)
-        ++p;
-    return p == pattern.size();
-}
-
-// like(pattern, text [, escape]): LIKE with % and _ that ignores letter case beyond ASCII.
-void likeIgnoringCase(sqlite3_context* context, int argc, sqlite3_value** argv) {
-    for (int i = 0; i < argc; ++i)
-        if (sqlite3_value_type(argv[i]) == SQLITE_NULL) {
-            sqlite3_result_null(context);
-            return;
-        }
-    const std::u32string pattern = folded(sqlite3_value_text(argv[0]), sqlite3_value_bytes(argv[0]));
-    const std::u32string text = folded(sqlite3_value_text(argv[1]), sqlite3_value_bytes(argv[1]));
-    std::optional<char32_t> escape;
-    if (argc == 3) {
-        const std::u32string e = folded(sqlite3_value_text(argv[2]), sqlite3_value_bytes(argv[2]));
-        if (e.size() != 1) {
-            sqlite3_result_error(context, "ESCAPE expression must be a single character", -1);
-            return;
-        }
-        escape = e[0];
-    }
-    std::vector<PatternItem> items;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        const char32_t c = pattern[i];
-        if (escape && c == *escape && i + 1 < pattern.size())
-            items.push_back({PatternItem::Literal, pattern[++i]});
-        else if (c == U'%')
-            items.push_back({PatternItem::Any});
-        else if (c == U'_')
-            items.push_back({PatternItem::One});
-        else
-            items.push_back({PatternItem::Literal, c});
-    }
-    sqlite3_result_int(context, likeMatches(items, text) ? 1 : 0);
-}
-
 QByteArray fileName(const QString& path) {
 #ifdef _WIN32
     return path.toUtf8();
@@ -268,12 +208,9 @@ std::unique_ptr<SqliteDatabase> SqliteDatabase::open(const QString& path, const 
     if (check != SQLITE_OK)
         throw database->failure();
 
+    // LIKE and Access's functions come with the dialect.
     if (sqlite3_create_collation(db, access_sql::collation, SQLITE_UTF8, nullptr, compareIgnoringCase) !=
             SQLITE_OK ||
-        sqlite3_create_function(db, "like", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeIgnoringCase,
-                                nullptr, nullptr) != SQLITE_OK ||
-        sqlite3_create_function(db, "like", 3, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, likeIgnoringCase,
-                                nullptr, nullptr) != SQLITE_OK ||
         !registerAccessFunctions(db))
         database->fail();
     return database;
