@@ -243,7 +243,7 @@ private Q_SLOTS:
             pending += process.readAllStandardOutput();
             lines = int(pending.count('\n'));
         }
-        ::kill(pid_t(process.processId()), SIGKILL);
+        signalUpdater(process, SIGKILL);
         process.waitForFinished(10000);
 
         for (int i = 0; i < entries.size(); ++i) {

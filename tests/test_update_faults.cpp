@@ -406,12 +406,12 @@ private Q_SLOTS:
         }
         // Held still, so that the swap surely comes while it runs: the folder moves away inside the
         // kit, and a link to the outside takes its place.
-        const bool held = ::kill(pid_t(process.processId()), SIGSTOP) == 0;
+        const bool held = signalUpdater(process, SIGSTOP);
         const QString docs = kit.extraction + QStringLiteral("docs");
         QVERIFY(QFile::rename(docs, kit.extraction + QStringLiteral("docs.moved")));
         QVERIFY(QFile::link(outside, docs));
         if (held)
-            ::kill(pid_t(process.processId()), SIGCONT);
+            signalUpdater(process, SIGCONT);
         const UpdaterRun result = finishUpdater(process);
 
         QVERIFY2(result.exitCode == 0 || result.exitCode == 4, qPrintable(QString::number(result.exitCode)));
@@ -449,14 +449,14 @@ private Q_SLOTS:
             out += first.readAllStandardOutput();
         }
         // The first is held still while the second tries, however fast this machine.
-        QVERIFY(::kill(pid_t(first.processId()), SIGSTOP) == 0);
+        QVERIFY(signalUpdater(first, SIGSTOP));
         const UpdaterRun second = runUpdater(other, {QStringLiteral("--silent")}, [&](QProcess& process) {
             QProcessEnvironment env = process.processEnvironment();
             env.insert(QStringLiteral("XDG_RUNTIME_DIR"), other.root);
             env.insert(QStringLiteral("TMPDIR"), other.root);
             process.setProcessEnvironment(env);
         });
-        ::kill(pid_t(first.processId()), SIGCONT);
+        signalUpdater(first, SIGCONT);
         const UpdaterRun result = finishUpdater(first);
         QCOMPARE(result.exitCode, 0);
         QCOMPARE(second.exitCode, 6);
@@ -639,7 +639,7 @@ private Q_SLOTS:
                 }
                 QThread::usleep(ulong(moment));
                 if (!process.waitForFinished(0)) {
-                    ::kill(pid_t(process.processId()), SIGKILL);
+                    signalUpdater(process, SIGKILL);
                     QVERIFY(process.waitForFinished(10000));
                 }
                 out += process.readAllStandardOutput();

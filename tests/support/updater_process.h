@@ -9,6 +9,10 @@
 
 #include <functional>
 
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
 // The built updater as administrators run it: a separate process on a kit, without any display.
 
 struct UpdaterRun {
@@ -47,6 +51,15 @@ inline void startUpdater(QProcess& process, const KitFolders& kit,
 }
 
 // Waits for a started updater (a minute at most) and collects what it wrote.
+#ifndef _WIN32
+// Sends `signal` to the updater while it runs. A finished process has the id 0, and kill(0, ...)
+// would signal the whole process group: the test itself and whatever runs the tests.
+inline bool signalUpdater(const QProcess& process, int signal) {
+    const pid_t pid = pid_t(process.processId());
+    return pid > 0 && ::kill(pid, signal) == 0;
+}
+#endif
+
 inline UpdaterRun finishUpdater(QProcess& process) {
     UpdaterRun result;
     const bool finished = process.waitForFinished(60000);
