@@ -51,12 +51,12 @@ void TfmMain::ArchiverExtractFile(const QString& FileName) {
 }
 
 void TfmMain::ArchiverFileProgress(const QString&, double) {
-    QCoreApplication::processEvents();
+    letQueueRun();
 }
 
 void TfmMain::ArchiverOverallProgress(double Progress) {
     // Truncated toward zero, and never outside the bar's range (NaN counts as 0).
     const double position = Progress >= 0 ? std::min(Progress, 100.0) : 0.0;
     ui->ProgressBar1->setValue(int(position));
-    QCoreApplication::processEvents();
+    letQueueRun();
 }

@@ -14,14 +14,25 @@
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QTimer>
 #include <algorithm>
 
 TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     : QMainWindow(parent)
     , ui(new Ui::TfmMain)
     , m_dm(dm)
-    , m_seams(seams) {
+    , m_seams(seams)
+    , m_logRepaint(new QTimer(this))
+    , m_logScroll(new QTimer(this)) {
     ui->setupUi(this);
+    using namespace std::chrono_literals;
+    m_logRepaint->setSingleShot(true);
+    m_logRepaint->setInterval(15ms);
+    connect(m_logRepaint, &QTimer::timeout, this, [this] { ui->ListBox1->setUpdatesEnabled(true); });
+    m_logScroll->setSingleShot(true);
+    m_logScroll->setInterval(0);
+    connect(m_logScroll, &QTimer::timeout, this, &TfmMain::scrollLogToAddedLine);
     // The form's size is the client area below the menu bar, whose height is known once polished.
     menuBar()->ensurePolished();
     resize(width(), height() + menuBar()->heightForWidth(width()));
@@ -111,19 +122,56 @@ void TfmMain::N2Click() {
 }
 
 void TfmMain::AddToLog(const QString& text) {
-    ui->ListBox1->addItem(text);
-    const int last = ui->ListBox1->count() - 1;
-    ui->ListBox1->setCurrentRow(last);
-    // Scrolling lays out every line of the list; a hidden list (--silent) shows its current line
-    // when it is first laid out for showing.
-    if (ui->ListBox1->isVisible())
-        ui->ListBox1->scrollToItem(ui->ListBox1->item(last));
+    QListWidget* list = ui->ListBox1;
+    list->addItem(text);
+    const int last = list->count() - 1;
+    if (list->isVisible()) {
+        // Scrolling lays out every line of the list, so the new line is scrolled to once the queue
+        // runs, not each time a line comes.
+        holdLogRepaint();
+        {
+            // The view answers a new current row by laying out every line to find the row's
+            // place; the repaint and the scroll that follow cover what it would do.
+            const QSignalBlocker quiet(list->selectionModel());
+            list->setCurrentRow(last);
+        }
+        m_logScrollRow = last;
+        m_logScroll->start();
+    } else {
+        // A hidden list (--silent) shows its current line when it is first laid out for showing.
+        list->setCurrentRow(last);
+    }
     Q_EMIT logLineAdded(text);
 }
 
 void TfmMain::AppendToLog(const QString& text) {
     ui->ListBox1->addItem(text);
+    if (ui->ListBox1->isVisible())
+        holdLogRepaint();
     Q_EMIT logLineAdded(text);
+}
+
+void TfmMain::holdLogRepaint() {
+    // Every new line would repaint the whole list the next time the queue runs, and an extraction
+    // lets it run after each line: the list repaints when the frame's time is up.
+    if (m_logRepaint->isActive())
+        return;
+    ui->ListBox1->setUpdatesEnabled(false);
+    m_logRepaint->start();
+}
+
+void TfmMain::letQueueRun() {
+    // Running the queue costs more than a small item takes to extract; once a frame is enough for
+    // the window to repaint and answer the operator.
+    if (m_queueRun.isValid() && m_queueRun.elapsed() < 15)
+        return;
+    QCoreApplication::processEvents();
+    m_queueRun.start();
+}
+
+void TfmMain::scrollLogToAddedLine() {
+    if (QListWidgetItem* item = ui->ListBox1->item(m_logScrollRow))
+        ui->ListBox1->scrollToItem(item);
 }
 
 QString TfmMain::LastLogLine() const {

@@ -7,6 +7,7 @@
 #include "platform/dialogs.h"
 #include "platform/zip_archive.h"
 
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QMainWindow>
 #include <QScopedPointer>
@@ -16,6 +17,7 @@
 class TDM;
 class TfmAbout;
 class Dialogs;
+class QTimer;
 class HttpClient;
 class Registry;
 enum class WorkMode;
@@ -240,6 +242,13 @@ private:
     bool runColumnStep(const ColumnStep& step);
     bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
 
+    // A shown log repaints at most once a frame and scrolls at most once an event pass, however
+    // many lines an operation adds between two passes.
+    void holdLogRepaint();
+    void scrollLogToAddedLine();
+    // From an extraction's progress: the queue runs, at most once a frame.
+    void letQueueRun();
+
     const QScopedPointer<Ui::TfmMain> ui;
     const TDM& m_dm;
     Seams m_seams;
@@ -248,6 +257,10 @@ private:
     int m_operationsRunningEventLoop = 0;
     bool m_closeRequested = false;
     UpdateOutcome m_updateOutcome = UpdateOutcome::NotRun;
+    QTimer* const m_logRepaint;
+    QTimer* const m_logScroll;
+    QElapsedTimer m_queueRun;
+    int m_logScrollRow = -1; // the line AddToLog added last while the log was shown
 
     // The HTTP client of the documents download; its cookies last as long as the window.
     HttpClient* createIdHTTP1();
