@@ -142,6 +142,43 @@ private Q_SLOTS:
         QVERIFY(!inView(599));
     }
 
+    // At an extraction's pace (the queue runs after each line) a shown log follows every line of
+    // AddToLog, gets its repaint, and stays where the operator scrolled for lines of AppendToLog.
+    void shownLogFollowsLinesAsTheQueueRuns() {
+        WindowFixture f;
+        QListWidget* list = f.ui().ListBox1;
+        const auto inView = [list](int row) {
+            return list->viewport()->rect().intersects(list->visualItemRect(list->item(row)));
+        };
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        for (int i = 0; i < 400; ++i) {
+            f.window->AddToLog(QStringLiteral("added %1").arg(i));
+            QCOMPARE(f.selectedRow(), i);
+            QCOMPARE(list->currentRow(), i);
+            QCoreApplication::processEvents();
+            QVERIFY(inView(i));
+        }
+        QVERIFY(!inView(0));
+        QTRY_VERIFY(list->updatesEnabled());
+
+        list->scrollToTop();
+        for (int i = 0; i < 100; ++i) {
+            f.window->AppendToLog(QStringLiteral("appended %1").arg(i));
+            QCoreApplication::processEvents();
+        }
+        QVERIFY(inView(0));
+        QCOMPARE(f.selectedRow(), 399);
+        QTRY_VERIFY(list->updatesEnabled());
+
+        f.window->AddToLog(QStringLiteral("last"));
+        QCoreApplication::processEvents();
+        QCOMPARE(f.selectedRow(), 500);
+        QVERIFY(inView(500));
+        QVERIFY(!inView(0));
+        QTRY_VERIFY(list->updatesEnabled());
+    }
+
     void escapeAndExitClose_data() {
         QTest::addColumn<QString>("how");
         QTest::newRow("Esc") << "esc";
