@@ -23,16 +23,11 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     , ui(new Ui::TfmMain)
     , m_dm(dm)
     , m_seams(seams)
-    , m_logRepaint(new QTimer(this))
-    , m_logScroll(new QTimer(this)) {
+    , m_logFrame(new QTimer(this)) {
     ui->setupUi(this);
-    using namespace std::chrono_literals;
-    m_logRepaint->setSingleShot(true);
-    m_logRepaint->setInterval(15ms);
-    connect(m_logRepaint, &QTimer::timeout, this, [this] { ui->ListBox1->setUpdatesEnabled(true); });
-    m_logScroll->setSingleShot(true);
-    m_logScroll->setInterval(0);
-    connect(m_logScroll, &QTimer::timeout, this, &TfmMain::scrollLogToAddedLine);
+    m_logFrame->setSingleShot(true);
+    connect(m_logFrame, &QTimer::timeout, this, &TfmMain::showLogFrame);
+    ui->ListBox1->installEventFilter(this);
     // The form's size is the client area below the menu bar, whose height is known once polished.
     menuBar()->ensurePolished();
     resize(width(), height() + menuBar()->heightForWidth(width()));
@@ -126,17 +121,12 @@ void TfmMain::AddToLog(const QString& text) {
     list->addItem(text);
     const int last = list->count() - 1;
     if (list->isVisible()) {
-        // Scrolling lays out every line of the list, so the new line is scrolled to once the queue
-        // runs, not each time a line comes.
-        holdLogRepaint();
-        {
-            // The view answers a new current row by laying out every line to find the row's
-            // place; the repaint and the scroll that follow cover what it would do.
-            const QSignalBlocker quiet(list->selectionModel());
-            list->setCurrentRow(last);
-        }
+        holdLogUntilFrame();
+        // The view answers a new current row by laying out every line to find the row's place;
+        // the frame's scroll and repaint do what it would.
+        const QSignalBlocker quiet(list->selectionModel());
+        list->setCurrentRow(last);
         m_logScrollRow = last;
-        m_logScroll->start();
     } else {
         // A hidden list (--silent) shows its current line when it is first laid out for showing.
         list->setCurrentRow(last);
@@ -147,17 +137,39 @@ void TfmMain::AddToLog(const QString& text) {
 void TfmMain::AppendToLog(const QString& text) {
     ui->ListBox1->addItem(text);
     if (ui->ListBox1->isVisible())
-        holdLogRepaint();
+        holdLogUntilFrame();
     Q_EMIT logLineAdded(text);
 }
 
-void TfmMain::holdLogRepaint() {
-    // Every new line would repaint the whole list the next time the queue runs, and an extraction
-    // lets it run after each line: the list repaints when the frame's time is up.
-    if (m_logRepaint->isActive())
+namespace {
+constexpr qint64 logFrameMs = 15;
+}
+
+void TfmMain::holdLogUntilFrame() {
+    // Each new line would lay out and repaint every line the next time the queue runs, and an
+    // extraction lets it run after each line. The first line after a quiet frame shows at the
+    // next pass.
+    if (m_logFrame->isActive())
         return;
     ui->ListBox1->setUpdatesEnabled(false);
-    m_logRepaint->start();
+    const qint64 since = m_logFrameShown.isValid() ? m_logFrameShown.elapsed() : logFrameMs;
+    m_logFrame->start(int(std::max<qint64>(0, logFrameMs - since)));
+}
+
+void TfmMain::showLogFrame() {
+    QListWidget* list = ui->ListBox1;
+    if (QListWidgetItem* item = list->item(m_logScrollRow))
+        list->scrollToItem(item);
+    m_logScrollRow = -1;
+    list->setUpdatesEnabled(true);
+    m_logFrameShown.start();
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
+    // The list's own timers, its layout after new lines above all, wait for the frame as well.
+    if (watched == ui->ListBox1 && event->type() == QEvent::Timer && m_logFrame->isActive())
+        return true;
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void TfmMain::letQueueRun() {
@@ -167,11 +179,6 @@ void TfmMain::letQueueRun() {
         return;
     QCoreApplication::processEvents();
     m_queueRun.start();
-}
-
-void TfmMain::scrollLogToAddedLine() {
-    if (QListWidgetItem* item = ui->ListBox1->item(m_logScrollRow))
-        ui->ListBox1->scrollToItem(item);
 }
 
 QString TfmMain::LastLogLine() const {

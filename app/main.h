@@ -242,10 +242,11 @@ private:
     bool runColumnStep(const ColumnStep& step);
     bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
 
-    // A shown log repaints at most once a frame and scrolls at most once an event pass, however
-    // many lines an operation adds between two passes.
-    void holdLogRepaint();
-    void scrollLogToAddedLine();
+    // A shown log lays out, scrolls and repaints once a frame, however many lines an operation adds
+    // and however often it lets the queue run meanwhile.
+    void holdLogUntilFrame();
+    void showLogFrame();
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // From an extraction's progress: the queue runs, at most once a frame.
     void letQueueRun();
 
@@ -257,10 +258,10 @@ private:
     int m_operationsRunningEventLoop = 0;
     bool m_closeRequested = false;
     UpdateOutcome m_updateOutcome = UpdateOutcome::NotRun;
-    QTimer* const m_logRepaint;
-    QTimer* const m_logScroll;
+    QTimer* const m_logFrame;
+    QElapsedTimer m_logFrameShown;
     QElapsedTimer m_queueRun;
-    int m_logScrollRow = -1; // the line AddToLog added last while the log was shown
+    int m_logScrollRow = -1; // the line the next frame scrolls to: AddToLog's last, if any
 
     // The HTTP client of the documents download; its cookies last as long as the window.
     HttpClient* createIdHTTP1();
