@@ -142,8 +142,9 @@ void TfmMain::AppendToLog(const QString& text) {
 }
 
 namespace {
+// About one screen refresh.
 constexpr qint64 logFrameMs = 15;
-}
+} // namespace
 
 void TfmMain::holdLogUntilFrame() {
     // Each new line would lay out and repaint every line the next time the queue runs, and an
@@ -175,7 +176,7 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
 void TfmMain::letQueueRun() {
     // Running the queue costs more than a small item takes to extract; once a frame is enough for
     // the window to repaint and answer the operator.
-    if (m_queueRun.isValid() && m_queueRun.elapsed() < 15)
+    if (m_queueRun.isValid() && m_queueRun.elapsed() < logFrameMs)
         return;
     QCoreApplication::processEvents();
     m_queueRun.start();
