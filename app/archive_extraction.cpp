@@ -4,7 +4,6 @@
 #include "platform/paths.h"
 #include "ui_main.h"
 
-#include <QCoreApplication>
 #include <QDir>
 
 #include <algorithm>
