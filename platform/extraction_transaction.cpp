@@ -398,15 +398,6 @@ ExtractionTransaction::ExtractionTransaction(const QString& folder, bool durable
     }
 }
 
-ExtractionTransaction::~ExtractionTransaction() {
-    if (m->begun && !m->committed)
-        rollback();
-}
-
-QString ExtractionTransaction::shown(const QString& relativePath) const {
-    return m->shown(relativePath);
-}
-
 void ExtractionTransaction::recover(const QString& folder) {
     const Fd root(openRoot(folder));
     if (root.get() < 0)
@@ -810,15 +801,6 @@ ExtractionTransaction::ExtractionTransaction(const QString& folder, bool durable
         fault(ExtractionFault::CannotOpenFolder, QDir::toNativeSeparators(folder), lastErrno());
 }
 
-ExtractionTransaction::~ExtractionTransaction() {
-    if (m->begun && !m->committed)
-        rollback();
-}
-
-QString ExtractionTransaction::shown(const QString& relativePath) const {
-    return m->shown(relativePath);
-}
-
 void ExtractionTransaction::recover(const QString& folder) {
     QString base = QDir::fromNativeSeparators(folder);
     if (!base.endsWith(u'/'))
@@ -989,3 +971,12 @@ bool ExtractionTransaction::rollback() {
 }
 
 #endif
+
+ExtractionTransaction::~ExtractionTransaction() {
+    if (m->begun && !m->committed)
+        rollback();
+}
+
+QString ExtractionTransaction::shown(const QString& relativePath) const {
+    return m->shown(relativePath);
+}

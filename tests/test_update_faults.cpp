@@ -50,6 +50,17 @@ QByteArray content(int seed, qsizetype size) {
     return data;
 }
 
+// Replaced files in the root and in folders, and one new file in a new folder.
+QList<Target> fiveTargets() {
+    return {
+        {QStringLiteral("a.dll"), "old a", content(1, 40 * 1024)},
+        {QStringLiteral("docs/b.txt"), "old b", content(2, 5000)},
+        {QStringLiteral("lib/c.bin"), "old c", content(3, 60 * 1024)},
+        {QStringLiteral("lib/d.bin"), "old d", content(4, 30 * 1024)},
+        {QStringLiteral("new/e.txt"), QByteArray(), content(5, 3000)},
+    };
+}
+
 // Puts the kit's old files back (and removes the targets it did not have).
 void installOldFiles(const KitFolders& kit, const QList<Target>& targets) {
     for (const Target& target : targets) {
@@ -216,13 +227,7 @@ private Q_SLOTS:
     void diskFillsDuringExtraction() {
         QFETCH(int, tooBig);
         constexpr rlim_t limit = 1024 * 1024;
-        QList<Target> targets = {
-            {QStringLiteral("a.dll"), "old a", content(1, 40 * 1024)},
-            {QStringLiteral("docs/b.txt"), "old b", content(2, 5000)},
-            {QStringLiteral("lib/c.bin"), "old c", content(3, 60 * 1024)},
-            {QStringLiteral("lib/d.bin"), "old d", content(4, 30 * 1024)},
-            {QStringLiteral("new/e.txt"), QByteArray(), content(5, 3000)},
-        };
+        QList<Target> targets = fiveTargets();
         targets[tooBig].newData = content(9, qsizetype(3 * limit));
         KitFolders kit;
         prepareKit(kit, targets);
@@ -271,13 +276,7 @@ private Q_SLOTS:
     void failedUpdateIsUndone() {
         QFETCH(QString, fault);
         QFETCH(QString, error);
-        QList<Target> targets = {
-            {QStringLiteral("a.dll"), "old a", content(1, 40 * 1024)},
-            {QStringLiteral("docs/b.txt"), "old b", content(2, 5000)},
-            {QStringLiteral("lib/c.bin"), "old c", content(3, 60 * 1024)},
-            {QStringLiteral("lib/d.bin"), "old d", content(4, 30 * 1024)},
-            {QStringLiteral("new/e.txt"), QByteArray(), content(5, 3000)},
-        };
+        QList<Target> targets = fiveTargets();
         KitFolders kit;
         prepareKit(kit, targets);
         std::function<void(QProcess&)> adjust;
