@@ -379,6 +379,7 @@ struct ExtractionTransaction::Impl {
     }
     void plan(Folders& folders);
     void run(Folders& folders);
+    bool keepAside(int at, const QByteArray& name, std::size_t k) const;
 };
 
 ExtractionTransaction::ExtractionTransaction(const QString& folder, bool durable)
@@ -607,6 +608,18 @@ void ExtractionTransaction::Impl::plan(Folders& folders) {
     }
 }
 
+// Keeps the old file of step `k` in the staging folder. A second name for it leaves the file in place
+// until the new one replaces it in one rename, so that a kill between the two steps finds the old
+// file where it was; a file system without hard links gets the old file moved aside instead.
+bool ExtractionTransaction::Impl::keepAside(int at, const QByteArray& name, std::size_t k) const {
+    const QByteArray aside = asideName(k);
+    if (::linkat(at, name.constData(), staging.get(), aside.constData(), 0) == 0)
+        return true;
+    if (errno != EPERM && errno != EXDEV && errno != EMLINK && errno != ENOTSUP)
+        return false;
+    return ::renameat(at, name.constData(), staging.get(), aside.constData()) == 0;
+}
+
 void ExtractionTransaction::Impl::run(Folders& folders) {
     const bool asRoot = ::geteuid() == 0;
     QSet<QString> touched;
@@ -629,8 +642,7 @@ void ExtractionTransaction::Impl::run(Folders& folders) {
             }
             continue;
         }
-        if (step.replaces &&
-            ::renameat(at, name.constData(), staging.get(), asideName(step.k).constData()) != 0)
+        if (step.replaces && !keepAside(at, name, step.k))
             fault(ExtractionFault::CannotReplaceFile, shown(step.path), errno);
         int placed = ::renameat2(staging.get(), stagedName(step.k).constData(), at, name.constData(),
                                  step.replaces ? 0 : RENAME_NOREPLACE);

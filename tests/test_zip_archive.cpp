@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <zip.h>
 
@@ -316,6 +317,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("moment");
         QTest::addColumn<bool>("endsNew");
         QTest::newRow("writing the journal") << "journal" << false;
+        // The old file has its second name in the staging folder and is still in place.
+        QTest::newRow("old file kept aside, new one not yet in") << "aside" << false;
         QTest::newRow("half way through the commit") << "half" << false;
         QTest::newRow("after the last file, before the mark") << "unmarked" << false;
         QTest::newRow("after the mark") << "marked" << true;
@@ -330,10 +333,13 @@ private Q_SLOTS:
         if (moment != QStringLiteral("journal"))
             journal += "E\n";
         writeBytes(staging + QStringLiteral("journal"), journal);
-        if (moment == QStringLiteral("journal")) {
+        if (moment == QStringLiteral("journal") || moment == QStringLiteral("aside")) {
             writeBytes(base() + QStringLiteral("a.dll"), "old");
             writeBytes(staging + QStringLiteral("n0"), "new");
             writeBytes(staging + QStringLiteral("n1"), "new");
+            if (moment == QStringLiteral("aside"))
+                QVERIFY(::link(QFile::encodeName(base() + QStringLiteral("a.dll")).constData(),
+                               QFile::encodeName(staging + QStringLiteral("o0")).constData()) == 0);
         } else {
             writeBytes(base() + QStringLiteral("a.dll"), "new");
             writeBytes(staging + QStringLiteral("o0"), "old");
