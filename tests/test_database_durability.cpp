@@ -36,6 +36,24 @@ QString carNames(const QString& path) {
            rowsOf(connection, QStringLiteral("PRAGMA integrity_check"));
 }
 
+#ifndef _WIN32
+// A small tmpfs on a temporary folder for one test (mounting needs root), unmounted at its end.
+struct Tmpfs {
+    QTemporaryDir mountPoint;
+    QByteArray where = QFile::encodeName(mountPoint.path());
+    bool mounted = false;
+
+    explicit Tmpfs(const char* options) {
+        mounted = mount("tmpfs", where.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~Tmpfs() {
+        if (mounted)
+            umount2(where.constData(), MNT_DETACH);
+    }
+    QString filePath(const QString& name) const { return mountPoint.filePath(name); }
+};
+#endif
+
 } // namespace
 
 class TestDatabaseDurability : public QObject {
@@ -285,13 +303,9 @@ private Q_SLOTS:
     void fullDiskDuringCopyTable() {
         if (geteuid() != 0)
             QSKIP("mounting a small tmpfs needs root");
-        QTemporaryDir mountPoint;
-        if (mount("tmpfs", QFile::encodeName(mountPoint.path()).constData(), "tmpfs", 0, "size=512k") != 0)
+        const Tmpfs mountPoint("size=512k");
+        if (!mountPoint.mounted)
             QSKIP("cannot mount a tmpfs here");
-        struct Unmount {
-            QByteArray where;
-            ~Unmount() { umount2(where.constData(), MNT_DETACH); }
-        } unmount{QFile::encodeName(mountPoint.path())};
 
         WindowFixture f;
         TfmMain& w = *f.window;
@@ -333,14 +347,10 @@ private Q_SLOTS:
     void readOnlyMedia() {
         if (geteuid() != 0)
             QSKIP("mounting a tmpfs needs root");
-        QTemporaryDir mountPoint;
-        const QByteArray where = QFile::encodeName(mountPoint.path());
-        if (mount("tmpfs", where.constData(), "tmpfs", 0, "size=4m") != 0)
+        const Tmpfs mountPoint("size=4m");
+        if (!mountPoint.mounted)
             QSKIP("cannot mount a tmpfs here");
-        struct Unmount {
-            QByteArray where;
-            ~Unmount() { umount2(where.constData(), MNT_DETACH); }
-        } unmount{where};
+        const QByteArray& where = mountPoint.where;
         const QString file = mountPoint.filePath(QStringLiteral("ro.accdb"));
         makeDatabase(file, password, carTable(3, QStringLiteral("ряд")));
         QCOMPARE(mount("tmpfs", where.constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=4m"), 0);
