@@ -59,7 +59,8 @@ public:
         uint32_t k0 = m_k0, k1 = m_k1, k2 = m_k2;
         auto* p = reinterpret_cast<uint8_t*>(data);
         for (size_t i = 0; i < size; ++i) {
-            const uint16_t t = uint16_t(k2 | 2);
+            // In 32 bits: two 16-bit values promoted to int overflow it.
+            const uint32_t t = (k2 | 2) & 0xFFFF;
             const uint8_t plain = p[i] ^ uint8_t((t * (t ^ 1)) >> 8);
             p[i] = plain;
             k0 = crcTable[(k0 ^ plain) & 0xFF] ^ (k0 >> 8);
