@@ -8,13 +8,13 @@
 
 #ifndef _WIN32
 
+#include "platform/folder_handle.h"
 #include "platform/system_error.h"
 
 #include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -48,19 +48,11 @@ bool isTemporaryName(const QByteArray& name) {
 // A download holds its temporary file locked while it lives; one that no process holds is a
 // killed download's.
 void removeLeftovers(int folder) {
-    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return;
-    DIR* dir = ::fdopendir(listFd);
-    if (!dir) {
-        ::close(listFd);
-        return;
-    }
     std::vector<QByteArray> names;
-    while (const dirent* entry = ::readdir(dir))
-        if (isTemporaryName(entry->d_name))
-            names.emplace_back(entry->d_name);
-    ::closedir(dir);
+    forEachEntry(folder, [&](const QByteArray& name, unsigned char) {
+        if (isTemporaryName(name))
+            names.push_back(name);
+    });
     for (const QByteArray& name : names) {
         const int fd = ::openat(folder, name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)

@@ -1,5 +1,7 @@
 #include "platform/extraction_transaction.h"
 
+#include "platform/folder_handle.h"
+
 #include "platform/archive_errors.h"
 #include "platform/error.h"
 
@@ -20,7 +22,6 @@
 #include <windows.h>
 #else
 #include <cstdio>
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -207,23 +208,10 @@ bool exists(int folder, const QByteArray& name) {
     return ::fstatat(folder, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-// The names in an open folder; the listing reads through a description of its own.
+// The names in an open folder.
 QList<QByteArray> namesIn(int folder) {
     QList<QByteArray> names;
-    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return names;
-    DIR* dir = ::fdopendir(listFd);
-    if (!dir) {
-        ::close(listFd);
-        return names;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name != "." && name != "..")
-            names.append(name);
-    }
-    ::closedir(dir);
+    forEachEntry(folder, [&](const QByteArray& name, unsigned char) { names.append(name); });
     return names;
 }
 

@@ -226,33 +226,36 @@ FolderHandle FolderHandle::child(const QString& name) const {
     return FolderHandle(openFolder(m_fd, bytesOf(name), O_NOFOLLOW));
 }
 
+void forEachEntry(int folder, const std::function<void(const QByteArray& name, unsigned char type)>& visit) {
+    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listFd < 0)
+        return;
+    DIR* dir = ::fdopendir(listFd);
+    if (!dir) {
+        ::close(listFd);
+        return;
+    }
+    while (const dirent* entry = ::readdir(dir)) {
+        const QByteArray name(entry->d_name);
+        if (name != "." && name != "..")
+            visit(name, entry->d_type);
+    }
+    ::closedir(dir);
+}
+
 QList<FolderHandle::Entry> FolderHandle::entries() const {
     QList<Entry> result;
     if (!isOpen())
         return result;
-    // A description of its own, so that every listing starts at the beginning.
-    const int listFd = ::openat(m_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (listFd < 0)
-        return result;
-    DIR* dir = ::fdopendir(listFd);
-    if (!dir) {
-        ::close(listFd);
-        return result;
-    }
-    while (const dirent* entry = ::readdir(dir)) {
-        const QByteArray name(entry->d_name);
-        if (name == "." || name == "..")
-            continue;
-        unsigned char type = entry->d_type;
+    forEachEntry(m_fd, [&](const QByteArray& name, unsigned char type) {
         if (type == DT_UNKNOWN) {
             struct stat status;
-            if (::fstatat(m_fd, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0)
+            if (::fstatat(m_fd, name.constData(), &status, AT_SYMLINK_NOFOLLOW) == 0)
                 type = S_ISDIR(status.st_mode) ? DT_DIR : S_ISLNK(status.st_mode) ? DT_LNK : DT_REG;
         }
         const Kind kind = type == DT_DIR ? Kind::Folder : type == DT_LNK ? Kind::Link : Kind::Other;
         result.append({nameOf(name), kind});
-    }
-    ::closedir(dir);
+    });
     return result;
 }
 

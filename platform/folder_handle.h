@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
+
+#include <functional>
 
 // An open folder whose entries are listed, removed and renamed by name. A child folder is opened
 // without following a link, so whatever is reached through a handle lies inside the folder it was
@@ -60,3 +63,10 @@ private:
     int m_fd = -1;
 #endif
 };
+
+#ifndef _WIN32
+// Calls `visit` with the name (never "." or "..") and the d_type of every entry of the open folder
+// `folder`. The listing reads through a description of its own, so it always starts at the beginning
+// and leaves `folder` as it was; a folder that cannot be listed has no entries.
+void forEachEntry(int folder, const std::function<void(const QByteArray& name, unsigned char type)>& visit);
+#endif
