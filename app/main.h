@@ -1,11 +1,11 @@
 #pragma once
 
 #include "app/seams.h"
-#include "platform/db_connection.h"
-#include "platform/db_query.h"
-#include "platform/db_table.h"
-#include "platform/dialogs.h"
-#include "platform/zip_archive.h"
+#include "archive/zip_archive.h"
+#include "data_access/db_connection.h"
+#include "data_access/db_query.h"
+#include "data_access/db_table.h"
+#include "seams/dialogs.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -16,10 +16,14 @@
 
 class TDM;
 class TfmAbout;
+namespace seams {
 class Dialogs;
+}
 class QTimer;
 class HttpClient;
+namespace registry {
 class Registry;
+}
 enum class WorkMode;
 namespace Ui {
 class TfmMain;
@@ -94,7 +98,7 @@ public:
     void ArchiverExtractFile(const QString& FileName);
     void ArchiverFileProgress(const QString& FileName, double Progress);
     void ArchiverOverallProgress(double Progress);
-    ZipArchive Archiver;
+    archive::ZipArchive Archiver;
 
     // --- File maintenance: obsolete files (files/obsolete_files.cpp)
     void RemoveFiles(const QString& _path);             // `_path` ends with a separator
@@ -121,8 +125,8 @@ public:
 
     // --- Statements of the database steps (db/statements.cpp)
     // The query's SQL text is cleared, then set to `sql`, which runs; errors pass to the caller.
-    void openSql(DbQuery& query, const QString& sql);
-    void execSql(DbQuery& query, const QString& sql);
+    void openSql(data_access::DbQuery& query, const QString& sql);
+    void execSql(data_access::DbQuery& query, const QString& sql);
     // The probe: "Select " + column + " from " + table opened on ADOQuery1. It fails, and so tells
     // that the table lacks the column, on any error; the error itself is neither shown nor logged.
     bool probe(const QString& column, const QString& table);
@@ -181,17 +185,17 @@ public:
     void UpdateBase();
     void UpdateBase_AD();
     // The window's file dialog: its user sets the filter and the start folder.
-    OpenFileRequest OpenDialog1;
+    seams::OpenFileRequest OpenDialog1;
 
     // The data-access components the database steps work through (settings in db/connections.cpp).
     // Every table component reads a static snapshot.
-    DbConnection ADOConnection1;
-    DbConnection ADOConnection2;
-    DbQuery ADOQuery1{ADOConnection1};
-    DbQuery ADOQuery2{ADOConnection2};
-    DbTable ADOTable1{ADOConnection1};
-    DbTable ADOTable11{ADOConnection1};
-    DbTable ADOTable2{ADOConnection2};
+    data_access::DbConnection ADOConnection1;
+    data_access::DbConnection ADOConnection2;
+    data_access::DbQuery ADOQuery1{ADOConnection1};
+    data_access::DbQuery ADOQuery2{ADOConnection2};
+    data_access::DbTable ADOTable1{ADOConnection1};
+    data_access::DbTable ADOTable11{ADOConnection1};
+    data_access::DbTable ADOTable2{ADOConnection2};
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);
@@ -218,7 +222,7 @@ private:
     // db/connections.cpp: the components' settings, and the course both connect operations share.
     void setUpDataAccess();
     // One provider error box for each entry of the connection's error list.
-    void reportProviderErrors(DbConnection& connection);
+    void reportProviderErrors(data_access::DbConnection& connection);
     // The twelve address tables through CopyTable: false when a failure escaped one of them.
     bool CopyAdressTables();
 
@@ -240,7 +244,8 @@ private:
         QString closing;
     };
     bool runColumnStep(const ColumnStep& step);
-    bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
+    bool connectTo(data_access::DbConnection& connection, const QString& base_name, const QString& pswd,
+                   bool closeFirst);
 
     // A shown log lays out, scrolls and repaints once a frame, however many lines an operation adds
     // and however often it lets the queue run meanwhile.

@@ -2,22 +2,26 @@
 // modules' address databases into the installation's main address database.
 
 #include "app/main.h"
+#include "data_access/data_access_error.h"
+#include "data_access/file_copy.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/tables.h"
-#include "platform/data_access_error.h"
-#include "platform/dialogs.h"
-#include "platform/file_copy.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
+#include "filesystem/paths.h"
+#include "registry/registry.h"
+#include "seams/dialogs.h"
 
 #include <QFileInfo>
+
+using data_access::copyDatabaseFile;
+using data_access::DataAccessError;
+using registry::Registry;
 
 namespace {
 
 QString withSeparator(QString folder) {
     if (!folder.endsWith(u'\\') && !folder.endsWith(u'/'))
-        folder += paths::separator();
+        folder += filesystem::separator();
     return folder;
 }
 
@@ -39,8 +43,8 @@ void TfmMain::Update_base_adress() {
         m_seams.dialogs->showMessage(QStringLiteral("Ошибка копирования базы адресов регионов!"));
     }
 
-    const QString adress =
-        paths::removeFolderName(m_seams.updaterFolder, db::files::archiveFolderName) + db::files::adressBase;
+    const QString adress = filesystem::removeFolderName(m_seams.updaterFolder, db::files::archiveFolderName) +
+                           db::files::adressBase;
     if (ADOConnection1.Connected())
         ADOConnection1.Close();
     ADOConnection1.setConnectionString(db::connectionStringWithoutPassword(adress));
@@ -97,11 +101,12 @@ void TfmMain::TransferAdress() {
     const QString spare =
         db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::adressBase});
 
-    if (paths::fileExists(mainAdress))
+    if (filesystem::fileExists(mainAdress))
         return;
-    if (QFileInfo(otherBase).isDir() && paths::fileExists(spare)) {
+    if (QFileInfo(otherBase).isDir() && filesystem::fileExists(spare)) {
         // Never over a file of that name; a failed copy shows in the connect below.
-        copyDatabaseFile(spare, QString(), otherBase + paths::separator() + db::files::adressBase, false);
+        copyDatabaseFile(spare, QString(), otherBase + filesystem::separator() + db::files::adressBase,
+                         false);
     } else {
         AddToLog(QStringLiteral("Ошибка копирования файла базы адресов!"));
         return;

@@ -3,7 +3,9 @@
 
 #include "app/main.h"
 #include "db/tables.h"
-#include "platform/sql_tokenizer.h"
+#include "sql/sql_tokenizer.h"
+
+using sql::quotedText;
 
 namespace {
 

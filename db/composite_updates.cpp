@@ -3,15 +3,18 @@
 // database.
 
 #include "app/main.h"
+#include "data_access/file_copy.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/tables.h"
-#include "platform/dialogs.h"
-#include "platform/file_copy.h"
-#include "platform/registry.h"
+#include "registry/registry.h"
+#include "seams/dialogs.h"
 #include "ui_main.h"
 
 #include <QFileInfo>
+
+using data_access::copyDatabaseFile;
+using seams::OpenFileRequest;
 
 void TfmMain::UpdateBase() {
     QString path = m_seams.registry->readString(QStringLiteral("SchoolBase"), QStringLiteral("path"),

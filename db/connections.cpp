@@ -1,10 +1,15 @@
 // The two database connections of the main window: their settings and the connect operations.
 
 #include "app/main.h"
+#include "data_access/data_access_error.h"
 #include "db/connection_strings.h"
-#include "platform/data_access_error.h"
-#include "platform/dialogs.h"
-#include "platform/paths.h"
+#include "filesystem/paths.h"
+#include "seams/dialogs.h"
+
+using data_access::cmShareDenyNone;
+using data_access::DataAccessError;
+using data_access::DbConnection;
+using data_access::DbProviderError;
 
 void TfmMain::setUpDataAccess() {
     ADOConnection1.setProvider(db::provider);
@@ -18,7 +23,7 @@ void TfmMain::setUpDataAccess() {
 
 bool TfmMain::connectTo(DbConnection& connection, const QString& base_name, const QString& pswd,
                         bool closeFirst) {
-    if (!paths::fileExists(base_name))
+    if (!filesystem::fileExists(base_name))
         return false;
     try {
         if (closeFirst)

@@ -5,11 +5,17 @@
 #include "app/main.h"
 #include "db/database_files.h"
 #include "db/tables.h"
-#include "platform/sql_tokenizer.h"
+#include "sql/sql_tokenizer.h"
 
 #include <QList>
 #include <QStringList>
 #include <QVariantList>
+
+using data_access::DbDataSet;
+using data_access::DbLocateOptions;
+using data_access::DbTable;
+using data_access::loCaseInsensitive;
+using sql::quotedText;
 
 namespace {
 

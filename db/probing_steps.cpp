@@ -2,7 +2,7 @@
 // first and changes the database only when the probe fails.
 
 #include "app/main.h"
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 
 namespace {
 

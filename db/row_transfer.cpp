@@ -3,8 +3,8 @@
 // row-by-row overwrite (CopySchoolMainBase).
 
 #include "app/main.h"
+#include "data_access/db_field.h"
 #include "db/tables.h"
-#include "platform/db_field.h"
 
 #include <QHash>
 #include <QLocale>
@@ -12,6 +12,14 @@
 #include <exception>
 #include <optional>
 #include <vector>
+
+using data_access::DbDataSet;
+using data_access::DbField;
+using data_access::DbFieldDef;
+using data_access::DbTable;
+using data_access::ftAutoInc;
+using data_access::ftFloat;
+using data_access::ftInteger;
 
 namespace {
 

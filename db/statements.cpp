@@ -3,6 +3,8 @@
 
 #include "app/main.h"
 
+using data_access::DbQuery;
+
 void TfmMain::openSql(DbQuery& query, const QString& sql) {
     query.SQL.Clear();
     query.SQL.Add(sql);

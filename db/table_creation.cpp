@@ -2,7 +2,9 @@
 
 #include "app/main.h"
 #include "db/tables.h"
-#include "platform/sql_tokenizer.h"
+#include "sql/sql_tokenizer.h"
+
+using sql::quotedText;
 
 bool TfmMain::CreateTableGrafikVojdenija() {
     AppendToLog(QStringLiteral("Проверка существования таблицы \"График вождения\"... "));

@@ -3,11 +3,11 @@
 
 #include "app/main.h"
 
+#include "base/error.h"
 #include "download/archive_file.h"
 #include "download/http_client.h"
-#include "platform/dialogs.h"
-#include "platform/error.h"
-#include "platform/network_state.h"
+#include "network/network_state.h"
+#include "seams/dialogs.h"
 #include "ui_main.h"
 
 #include <QApplication>
@@ -15,6 +15,8 @@
 #include <QUrl>
 
 #include <functional>
+
+using base::Error;
 
 namespace {
 

@@ -1,11 +1,13 @@
 #include "app/main.h"
 
-#include "platform/folder_handle.h"
+#include "filesystem/folder_handle.h"
 
 #include <QCoreApplication>
 
 #include <algorithm>
 #include <iterator>
+
+using filesystem::FolderHandle;
 
 namespace {
 

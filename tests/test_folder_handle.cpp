@@ -1,4 +1,4 @@
-#include "platform/folder_handle.h"
+#include "filesystem/folder_handle.h"
 #include "support/folder_tree.h"
 
 #include <QTemporaryDir>
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <unistd.h>
 
+using filesystem::FolderHandle;
 using folder_tree::list;
 using folder_tree::makeFile;
 using folder_tree::makeFolder;

@@ -11,6 +11,8 @@
 #include <QTimer>
 #include <QWindow>
 
+using seams::BoxIcon;
+
 namespace {
 
 QString vusBistral(const QString& programmPath) {

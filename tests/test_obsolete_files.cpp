@@ -1,6 +1,6 @@
-#include "platform/codepage.h"
 #include "support/folder_tree.h"
 #include "support/window_fixture.h"
+#include "text/codepage.h"
 
 #include <QPushButton>
 #include <QStringEncoder>
@@ -31,7 +31,7 @@ QByteArray listBytes(const QStringList& lines, Encoding encoding, const QString&
     case Encoding::Ansi:
         break;
     }
-    return codepage::encode(text, codepage::Page::Ansi);
+    return text::encode(text, text::Page::Ansi);
 }
 
 // A window whose list file and target folder live in a temporary folder, with a folder outside the

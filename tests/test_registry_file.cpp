@@ -1,7 +1,7 @@
-#include "platform/abandoned_lock.h"
-#include "platform/atomic_file.h"
-#include "platform/error.h"
-#include "platform/registry_file.h"
+#include "base/error.h"
+#include "filesystem/abandoned_lock.h"
+#include "filesystem/atomic_file.h"
+#include "registry/registry_file.h"
 #include "support/lock_files.h"
 #include "support/registry_fixture.h"
 
@@ -16,6 +16,12 @@
 
 #include <sys/file.h>
 #include <unistd.h>
+
+using base::Error;
+using filesystem::AtomicFile;
+using filesystem::removeAbandonedLock;
+using registry::RegistryFile;
+using registry::RegistryOperation;
 
 namespace {
 

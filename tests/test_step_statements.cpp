@@ -10,6 +10,14 @@
 
 #include <QTest>
 
+using data_access::DataAccessError;
+using data_access::DbFieldDef;
+using data_access::DbQuery;
+using data_access::ftAutoInc;
+using data_access::ftBoolean;
+using data_access::ftInteger;
+using data_access::loCaseInsensitive;
+
 namespace {
 
 // A probe: the statement opens when the table has the column.

@@ -1,5 +1,5 @@
-#include "platform/error.h"
-#include "platform/text_lines.h"
+#include "base/error.h"
+#include "text/text_lines.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,6 +8,8 @@
 #include <QTest>
 
 #include <sys/stat.h>
+
+using base::Error;
 
 namespace {
 
@@ -77,7 +79,7 @@ private Q_SLOTS:
     void decode() {
         QFETCH(QByteArray, bytes);
         QFETCH(QStringList, lines);
-        QCOMPARE(text_lines::decode(bytes), lines);
+        QCOMPARE(text::decodeLines(bytes), lines);
     }
 
     void load() {
@@ -89,7 +91,7 @@ private Q_SLOTS:
                    "a\0\r\0\n\0",
                    8);
         file.close();
-        QCOMPARE(text_lines::load(path), QStringList{"a"});
+        QCOMPARE(text::loadLines(path), QStringList{"a"});
     }
 
     // Anything but a regular file of at most 16 MiB is refused at once, a named pipe that no one
@@ -111,11 +113,11 @@ private Q_SLOTS:
         QVERIFY(::mkfifo(QFile::encodeName(dir.filePath(QStringLiteral("fifo"))).constData(), 0600) == 0);
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), dir.filePath(QStringLiteral("zero"))));
         QFile large(dir.filePath(QStringLiteral("large")));
-        QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(text_lines::maxFileSize + 1));
+        QVERIFY(large.open(QIODevice::WriteOnly) && large.resize(text::maxFileSize + 1));
         large.close();
         const QString path = dir.filePath(name);
         try {
-            text_lines::load(path);
+            text::loadLines(path);
             QFAIL("no error");
         } catch (const Error& error) {
             const QString text = QString::fromUtf8(error.what());
@@ -132,9 +134,9 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QFile file(dir.filePath(QStringLiteral("files.txt")));
         QVERIFY(file.open(QIODevice::WriteOnly));
-        QVERIFY(file.write("a\r\nb") == 4 && file.resize(text_lines::maxFileSize));
+        QVERIFY(file.write("a\r\nb") == 4 && file.resize(text::maxFileSize));
         file.close();
-        QCOMPARE(text_lines::load(file.fileName()), (QStringList{"a", "b"}));
+        QCOMPARE(text::loadLines(file.fileName()), (QStringList{"a", "b"}));
     }
 };
 
