@@ -119,8 +119,8 @@ void registryWriting() {
 }
 
 void codePages() {
-    for (const text::Page page : {text::Page::Oem, text::Page::Ansi}) {
-        const char* name = page == text::Page::Oem ? "OEM" : "ANSI";
+    for (const native::Page page : {native::Page::Oem, native::Page::Ansi}) {
+        const char* name = page == native::Page::Oem ? "OEM" : "ANSI";
         std::string all;
         for (int b = 0; b < 256; ++b)
             all.push_back(char(b));
@@ -130,12 +130,12 @@ void codePages() {
               std::string(name) + ": round trip keeps the length");
     }
     const std::u16string russian = u"Сорвентия ВУС бистрал Ёё";
-    check(native::toUtf16(native::fromUtf16(russian, text::Page::Oem), text::Page::Oem) == russian,
+    check(native::toUtf16(native::fromUtf16(russian, native::Page::Oem), native::Page::Oem) == russian,
           "CP866 round trip of Russian text");
-    check(native::toUtf16(native::fromUtf16(russian, text::Page::Ansi), text::Page::Ansi) == russian,
+    check(native::toUtf16(native::fromUtf16(russian, native::Page::Ansi), native::Page::Ansi) == russian,
           "CP1251 round trip of Russian text");
-    check(native::fromUtf16(u"А", text::Page::Oem) == "\x80", "CP866 is the OEM code page");
-    check(native::fromUtf16(u"А", text::Page::Ansi) == "\xC0", "CP1251 is the ANSI code page");
+    check(native::fromUtf16(u"А", native::Page::Oem) == "\x80", "CP866 is the OEM code page");
+    check(native::fromUtf16(u"А", native::Page::Ansi) == "\xC0", "CP1251 is the ANSI code page");
 }
 
 void executableFolder() {

@@ -65,7 +65,7 @@ Lookup WindowsRegistry::lookup(std::u16string_view section, std::u16string_view 
 
 std::u16string WindowsRegistry::readString(std::u16string_view section, std::u16string_view name,
                                            std::u16string_view defaultText) const {
-    return readString(lookup(section, name), name, defaultText);
+    return native::readString(lookup(section, name), name, defaultText);
 }
 
 void WindowsRegistry::writeString(std::u16string_view section, std::u16string_view name,
