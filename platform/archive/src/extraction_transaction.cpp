@@ -28,7 +28,9 @@
 #endif
 
 using base::Error;
+#ifndef _WIN32
 using filesystem::forEachEntry;
+#endif
 
 namespace archive {
 

@@ -19,8 +19,10 @@
 #include <algorithm>
 #endif
 
-using base::errnoText;
 using base::Error;
+#ifndef _WIN32
+using base::errnoText;
+#endif
 
 namespace text {
 
