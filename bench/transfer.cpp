@@ -228,21 +228,22 @@ PlanFigures benchCopyPlan(QTemporaryDir& dir, int rows, int categories, bool wit
     const qint64 scanned = qint64(rows) * categories;
     if (figures.dots != (scanned - 1) / 200)
         qFatal("copyPlan wrote %lld dots, not %lld", figures.dots, (scanned - 1) / 200);
-    if (rowsOf(w.ADOConnection1, QStringLiteral("SELECT count(*) FROM obob_uch_plan")) !=
+    if (rowsOf(w.database().ADOConnection1, QStringLiteral("SELECT count(*) FROM obob_uch_plan")) !=
         QString::number(rows))
         qFatal("copyPlan copied the wrong number of rows");
 
     if (withScans) {
         // The reads alone of a scan per category, on the same snapshot: no row written.
-        w.ADOTable2.setTableName(QStringLiteral("obob_uch_plan"));
-        w.ADOTable2.Open();
+        w.database().ADOTable2.setTableName(QStringLiteral("obob_uch_plan"));
+        w.database().ADOTable2.Open();
         timer.restart();
         qint64 matches = 0;
         for (int category = 1; category <= categories; ++category)
-            for (w.ADOTable2.First(); !w.ADOTable2.Eof(); w.ADOTable2.Next())
-                matches += w.ADOTable2.FieldByName(QStringLiteral("category_tc_id")).AsInteger() == category;
+            for (w.database().ADOTable2.First(); !w.database().ADOTable2.Eof(); w.database().ADOTable2.Next())
+                matches += w.database().ADOTable2.FieldByName(QStringLiteral("category_tc_id")).AsInteger() ==
+                           category;
         figures.perCategoryScans = seconds(timer);
-        w.ADOTable2.Close();
+        w.database().ADOTable2.Close();
         if (matches != rows)
             qFatal("the scans found %lld rows", matches);
     }

@@ -6,7 +6,7 @@
 #include "db/tables.h"
 #include "support/database_files.h"
 #include "support/school_database.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QTest>
 
@@ -45,10 +45,10 @@ QString quoted(const QString& text) {
 class TestStepStatements : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
     QString m_school;
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
 
     // The school database, encrypted with the main password, on ADOConnection1 as UpdateBase sets it.
     void schoolOnConnection1() {
@@ -60,7 +60,7 @@ class TestStepStatements : public QObject {
 
 private Q_SLOTS:
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         m_school = f->dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(m_school, db::mainDatabasePassword);
         schoolOnConnection1();
