@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class ActivityLog;
 class Registry;
@@ -36,6 +37,8 @@ public:
     void FormClose(); // the window closes: both connections are closed
 
     // --- Statements of the database steps (db/statements.cpp)
+    // Every statement the steps hand to a query is appended here as it is sent, while this is set.
+    QStringList* statementLog = nullptr;
     // The query's SQL text is cleared, then set to `sql`, which runs; errors pass to the caller.
     void openSql(DbQuery& query, const QString& sql);
     void execSql(DbQuery& query, const QString& sql);

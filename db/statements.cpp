@@ -5,12 +5,16 @@
 #include "platform/activity_log.h"
 
 void db::DatabaseSteps::openSql(DbQuery& query, const QString& sql) {
+    if (statementLog)
+        statementLog->append(sql);
     query.SQL.Clear();
     query.SQL.Add(sql);
     query.Open();
 }
 
 void db::DatabaseSteps::execSql(DbQuery& query, const QString& sql) {
+    if (statementLog)
+        statementLog->append(sql);
     query.SQL.Clear();
     query.SQL.Add(sql);
     query.ExecSQL();
