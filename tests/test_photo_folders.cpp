@@ -104,6 +104,30 @@ private Q_SLOTS:
                  (QStringList{"foto/", "foto/Петров_2pn_ 10_qst_/", "other?/", "res/"}));
         QVERIFY(f.dialogs.shown.isEmpty());
     }
+
+    // The walk lets the queue run after every entry, all of it inside one scope of the operation, so
+    // that the window answers meanwhile and a close waits for the walk.
+    void theQueueRunsAfterEveryEntry() {
+        FilesFixture f;
+        const QString photos = f.dir.filePath(QStringLiteral("photos"));
+        QVERIFY(makeFolder(photos + QStringLiteral("/a?")));
+        QVERIFY(makeFolder(photos + QStringLiteral("/b?")));
+        QVERIFY(makeFile(photos + QStringLiteral("/c?.jpg"), "photo"));
+        QList<int> renamedWhenRun;
+        QList<int> depthWhenRun;
+        f.queue.onRun = [&] {
+            renamedWhenRun.append(int(list(photos).filter(QStringLiteral("_qst_")).size()));
+            depthWhenRun.append(f.queue.depth);
+        };
+        f.files.RenameDirForPhoto(photos);
+        QCOMPARE(f.queue.runs, 3);
+        QCOMPARE(depthWhenRun, (QList<int>{1, 1, 1}));
+        // Whatever the order of the entries, the queue ran once between the two renames.
+        QVERIFY(renamedWhenRun.contains(1));
+        QCOMPARE(renamedWhenRun.last(), 2);
+        QCOMPARE(f.queue.depth, 0);
+        QCOMPARE(list(photos), (QStringList{"a_qst_/", "b_qst_/", "c?.jpg"}));
+    }
 };
 
 QTEST_MAIN(TestPhotoFolders)
