@@ -1,10 +1,11 @@
 // Steps that add a whole table unless it is there: the driving schedule and the payment documents.
 
-#include "app/main.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
+#include "platform/activity_log.h"
 #include "platform/sql_tokenizer.h"
 
-bool TfmMain::CreateTableGrafikVojdenija() {
+bool db::DatabaseSteps::CreateTableGrafikVojdenija() {
     AppendToLog(QStringLiteral("Проверка существования таблицы \"График вождения\"... "));
     if (probe(QStringLiteral("SmenaNum"), QStringLiteral("GrafikVojdenija"))) {
         AddToLog(QStringLiteral("статус - ок "));
@@ -26,7 +27,7 @@ bool TfmMain::CreateTableGrafikVojdenija() {
     }
 }
 
-bool TfmMain::CreateTableSpravka() {
+bool db::DatabaseSteps::CreateTableSpravka() {
     AppendToLog(QStringLiteral("Проверка существования таблицы справка... "));
     if (probe(QStringLiteral("spravka_type"), QStringLiteral("spravka"))) {
         AddToLog(QStringLiteral("статус - ок "));

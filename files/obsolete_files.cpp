@@ -1,5 +1,4 @@
-#include "app/main.h"
-
+#include "files/file_maintenance.h"
 #include "platform/folder_handle.h"
 #include "platform/paths.h"
 #include "platform/text_lines.h"
@@ -76,16 +75,20 @@ bool removeEmptyFolder(const FolderHandle& parent, const QString& name) {
 
 } // namespace
 
-void TfmMain::RemoveFiles(const QString& _path) {
-    const QStringList lines = text_lines::load(m_seams.updaterFolder + QStringLiteral("res") +
-                                               paths::separator() + QStringLiteral("files.txt"));
+files::FileMaintenance::FileMaintenance(const QString& updaterFolder, WindowQueue& queue)
+    : m_updaterFolder(updaterFolder)
+    , m_queue(queue) {}
+
+void files::FileMaintenance::RemoveFiles(const QString& _path) {
+    const QStringList lines = text_lines::load(m_updaterFolder + QStringLiteral("res") + paths::separator() +
+                                               QStringLiteral("files.txt"));
     const FolderHandle target = FolderHandle::open(_path);
     for (const QString& line : lines)
         removeListedFile(target, line);
     RemoveEmptyFolders(_path + QStringLiteral("doc"));
 }
 
-bool TfmMain::RemoveEmptyFolders(const QString& rootFolder) {
+bool files::FileMaintenance::RemoveEmptyFolders(const QString& rootFolder) {
     QString folder = rootFolder;
     while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(paths::separator())))
         folder.chop(1);
@@ -96,10 +99,10 @@ bool TfmMain::RemoveEmptyFolders(const QString& rootFolder) {
     return removeEmptyFolder(FolderHandle::open(parent), folder.mid(cut + 1));
 }
 
-void TfmMain::Button5Click() {
+void files::FileMaintenance::removeObsoleteFiles() {
     // The updater folder: the one the operator unpacked the update into and started it from, which
     // also holds the list. Nothing else is touched unless the operator puts it there.
-    const QString folder = m_seams.updaterFolder;
+    const QString folder = m_updaterFolder;
     FolderHandle::open(folder)
         .child(QStringLiteral("doc"))
         .rename(QStringLiteral("oplata"), QStringLiteral("Оплата"));
