@@ -1,6 +1,6 @@
 #include "app/about.h"
 
-#include "app/DataModule.h"
+#include "app/version_data.h"
 #include "ui_about.h"
 
 #include <QGuiApplication>

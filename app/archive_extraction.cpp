@@ -10,6 +10,7 @@
 
 using archive::ExtractionRolledBack;
 using archive::ZipArchive;
+using seams::WindowQueue;
 
 bool TfmMain::CopyRes(const QString& programm_path) {
     const QString updaterFolder = m_seams.updaterFolder;
@@ -24,7 +25,7 @@ bool TfmMain::CopyRes(const QString& programm_path) {
     // The window stays usable while the archive is unpacked, but the command cannot start again
     // inside itself.
     ui->Button3->setEnabled(false);
-    EventLoopScope eventLoop(*this);
+    const WindowQueue::Scope eventLoop(*this);
     try {
         Archiver.setFileName(archive);
         Archiver.setPassword(updateArchivePassword());

@@ -1,5 +1,5 @@
-#include "app/DataModule.h"
 #include "app/main.h"
+#include "app/version_data.h"
 #include "registry/registry.h"
 
 #include <QDir>

@@ -1,8 +1,9 @@
 #include "app/main.h"
 
-#include "app/DataModule.h"
 #include "app/about.h"
 #include "app/empty_range_bar.h"
+#include "app/transfer_input_block.h"
+#include "app/version_data.h"
 #include "base/error.h"
 #include "filesystem/paths.h"
 #include "registry/registry.h"
@@ -26,7 +27,18 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     , ui(new Ui::TfmMain)
     , m_dm(dm)
     , m_seams(seams)
-    , m_logFrame(new QTimer(this)) {
+    , m_logFrame(new QTimer(this))
+    , m_database({.log = *this,
+                  .dialogs = *seams.dialogs,
+                  .registry = seams.registry,
+                  .updaterFolder = seams.updaterFolder,
+                  .controls = *this})
+    , m_files(seams.updaterFolder, *this)
+    , m_download({.dialogs = *seams.dialogs,
+                  .networkState = seams.networkState,
+                  .server = seams.downloadServer,
+                  .controls = *this,
+                  .queue = *this}) {
     ui->setupUi(this);
     m_logFrame->setSingleShot(true);
     connect(m_logFrame, &QTimer::timeout, this, &TfmMain::showLogFrame);
@@ -38,7 +50,6 @@ TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     connectHandlers();
-    setUpDataAccess();
     handle([this] { FormCreate(); });
 }
 
@@ -257,14 +268,46 @@ void TfmMain::keyPressEvent(QKeyEvent* event) {
     QMainWindow::keyPressEvent(event);
 }
 
-TfmMain::EventLoopScope::EventLoopScope(TfmMain& window)
-    : m_window(window) {
-    ++m_window.m_operationsRunningEventLoop;
+void TfmMain::setUpdateButtonText(const QString& text) {
+    ui->Button3->setText(text);
 }
 
-TfmMain::EventLoopScope::~EventLoopScope() {
-    if (--m_window.m_operationsRunningEventLoop == 0 && m_window.m_closeRequested) {
-        m_window.m_closeRequested = false;
-        m_window.close();
+void TfmMain::setUpdateButtonEnabled(bool enabled) {
+    ui->Button3->setEnabled(enabled);
+}
+
+void TfmMain::setDownloadButtonEnabled(bool enabled) {
+    ui->Button2->setEnabled(enabled);
+}
+
+// While an operation lets the event queue run, a close waits until the operation returns.
+void TfmMain::beginLettingQueueRun() {
+    ++m_operationsRunningEventLoop;
+}
+
+void TfmMain::endLettingQueueRun() {
+    if (--m_operationsRunningEventLoop == 0 && m_closeRequested) {
+        m_closeRequested = false;
+        close();
     }
+}
+
+void TfmMain::runQueue() {
+    QCoreApplication::processEvents();
+}
+
+void TfmMain::postProgress(int wParam, qint32 lParam) {
+    QCoreApplication::postEvent(this, new MyProgressEvent(wParam, lParam));
+}
+
+void TfmMain::showPostedProgress() {
+    QCoreApplication::sendPostedEvents(this, WM_MYPROGRESS);
+}
+
+void TfmMain::beginTransfer(std::function<void()> onCloseRequest) {
+    m_transferInputBlock = std::make_unique<TransferInputBlock>(this, std::move(onCloseRequest));
+}
+
+void TfmMain::endTransfer() {
+    m_transferInputBlock.reset();
 }

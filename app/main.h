@@ -2,10 +2,12 @@
 
 #include "app/seams.h"
 #include "archive/zip_archive.h"
-#include "data_access/db_connection.h"
-#include "data_access/db_query.h"
-#include "data_access/db_table.h"
+#include "db/database_steps.h"
+#include "download/documents_download.h"
+#include "files/file_maintenance.h"
+#include "seams/activity_log.h"
 #include "seams/dialogs.h"
+#include "seams/window_controls.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -13,6 +15,7 @@
 #include <QScopedPointer>
 
 #include <functional>
+#include <memory>
 
 class TDM;
 class TfmAbout;
@@ -20,11 +23,9 @@ namespace seams {
 class Dialogs;
 }
 class QTimer;
-class HttpClient;
 namespace registry {
 class Registry;
 }
-enum class WorkMode;
 namespace Ui {
 class TfmMain;
 }
@@ -47,8 +48,12 @@ public:
 enum class UpdateOutcome { NotRun, Succeeded, CheckFailed, ExtractionFailed, RegistryFailed, AlreadyRunning };
 
 // The main window: the commands, the activity log and the progress bar. Every operation of the
-// program is a method of this window; each group of them is defined in the folder of its subsystem.
-class TfmMain : public QMainWindow {
+// program is a method of this window; those of the database, the file maintenance and the download
+// forward to the class of their folder, which reaches the window through the seams it implements.
+class TfmMain : public QMainWindow,
+                public seams::ActivityLog,
+                public seams::WindowControls,
+                public seams::WindowQueue {
     Q_OBJECT
 public:
     TfmMain(const TDM& dm, const Seams& seams, QWidget* parent = nullptr);
@@ -72,12 +77,26 @@ public:
     void N2Click();
 
     // --- Activity log
-    void AddToLog(const QString& text);    // the new line becomes the selected one
-    void AppendToLog(const QString& text); // the selection stays
+    void AddToLog(const QString& text) override;    // the new line becomes the selected one
+    void AppendToLog(const QString& text) override; // the selection stays
     // The text of the log's last line, and its replacement (the selection stays). Both raise Error
     // while the log holds no line.
-    QString LastLogLine() const;
-    void ReplaceLastLogLine(const QString& text);
+    QString LastLogLine() const override;
+    void ReplaceLastLogLine(const QString& text) override;
+
+    // --- The controls the operations set
+    void setUpdateButtonText(const QString& text) override;
+    void setUpdateButtonEnabled(bool enabled) override;
+    void setDownloadButtonEnabled(bool enabled) override;
+
+    // --- The event queue as long operations use it
+    void beginLettingQueueRun() override;
+    void endLettingQueueRun() override;
+    void runQueue() override;
+    void postProgress(int wParam, qint32 lParam) override;
+    void showPostedProgress() override;
+    void beginTransfer(std::function<void()> onCloseRequest) override;
+    void endTransfer() override;
 
     // --- Progress message
     void MyProgress(int wParam, qint32 lParam);
@@ -100,102 +119,60 @@ public:
     void ArchiverOverallProgress(double Progress);
     archive::ZipArchive Archiver;
 
-    // --- File maintenance: obsolete files (files/obsolete_files.cpp)
-    void RemoveFiles(const QString& _path);             // `_path` ends with a separator
-    bool RemoveEmptyFolders(const QString& rootFolder); // true when `rootFolder` was removed
-    void Button5Click();
+    // --- File maintenance (files/)
+    void RemoveFiles(const QString& _path) { m_files.RemoveFiles(_path); } // `_path` ends with a separator
+    bool RemoveEmptyFolders(const QString& rootFolder) { return m_files.RemoveEmptyFolders(rootFolder); }
+    void Button5Click() { m_files.removeObsoleteFiles(); }
+    static QString DirNameForPhoto(const QString& s2) { return files::FileMaintenance::DirNameForPhoto(s2); }
+    void RenameDirForPhoto(const QString& dir_name) { m_files.RenameDirForPhoto(dir_name); }
+    void Button4Click() { m_files.renamePhotoFolders(); }
 
-    // --- File maintenance: photo folders (files/photo_folders.cpp)
-    static QString DirNameForPhoto(const QString& s2);
-    void RenameDirForPhoto(const QString& dir_name);
-    void Button4Click();
+    // --- Documents archive download (hidden command; download/)
+    void Button2Click() { m_download.downloadDocuments(); }
+    bool InternetConnected() { return m_download.InternetConnected(); }
+    void IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax) {
+        m_download.IdHTTP1WorkBegin(ASender, AWorkMode, AWorkCountMax);
+    }
+    void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount) {
+        m_download.IdHTTP1Work(ASender, AWorkMode, AWorkCount);
+    }
 
-    // --- Documents archive download (hidden command; download/download.cpp)
-    void Button2Click();
-    bool InternetConnected();
-    void IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax);
-    void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount);
-
-    // --- Database connections (db/connections.cpp)
-    // Open ADOConnection1 / ADOConnection2 on a database file with its password: false when the
-    // file is missing or the database refuses (each provider error shown in its own box).
-    bool connectToBaseUser(const QString& base_name, const QString& pswd);
-    bool connectToBase2(const QString& base_name, const QString& pswd);
-    void FormClose(); // the window closes: both connections are closed
-
-    // --- Statements of the database steps (db/statements.cpp)
-    // The query's SQL text is cleared, then set to `sql`, which runs; errors pass to the caller.
-    void openSql(data_access::DbQuery& query, const QString& sql);
-    void execSql(data_access::DbQuery& query, const QString& sql);
-    // The probe: "Select " + column + " from " + table opened on ADOQuery1. It fails, and so tells
-    // that the table lacks the column, on any error; the error itself is neither shown nor logged.
-    bool probe(const QString& column, const QString& table);
-
-    // --- Column and table probing steps (db/probing_steps.cpp)
-    // False only when the column was missing and adding it failed.
-    bool AddColumn(const QString& table_name, const QString& col_name, const QString& col_type);
-    // True only when this call created the table (false also when it was there already).
+    // --- Database steps (db/; see db::DatabaseSteps)
+    db::DatabaseSteps& database() { return m_database; }
+    bool connectToBaseUser(const QString& base_name, const QString& pswd) {
+        return m_database.connectToBaseUser(base_name, pswd);
+    }
+    bool connectToBase2(const QString& base_name, const QString& pswd) {
+        return m_database.connectToBase2(base_name, pswd);
+    }
+    void FormClose() { m_database.FormClose(); } // the window closes: both connections are closed
+    bool AddColumn(const QString& table_name, const QString& col_name, const QString& col_type) {
+        return m_database.AddColumn(table_name, col_name, col_type);
+    }
     bool CreateNewTable(const QString& table_name, const QString& col_name,
-                        const QString& col_name_for_select);
-    // False only when the change was needed and failed.
-    bool AddColumnGrafikHours();
-    bool AddColumnGruppa();
-    bool AddColumnStudent();
-    bool AddColumnTeach_obj();
-    void modify_stroenie(); // no probe; a failure passes to the caller
-
-    // --- Table creation steps (db/table_creation.cpp): true when the table exists afterwards
-    bool CreateTableGrafikVojdenija();
-    bool CreateTableSpravka();
-
-    // --- Vehicle category fixes (db/category_fixes.cpp): outcome in the log only
-    void FillCategory_tc();
-    void FillNewCategory_tc();
-
-    // --- Curriculum import (db/curriculum_import.cpp)
-    // Imports the retraining course "ВУС-845 (переподготовка с B на D)" from <updater>res\vus_845.accdb
-    // into the database on ADOConnection1: the missing subjects, then the plan unless it is there.
-    // Reports in the log; a failure is logged and goes no further.
-    void Update_vus_845();
-    // --- Row transfer between databases (db/row_transfer.cpp)
-    // Each opens and closes ADOTable1 and ADOTable2 itself and reports in the log only: a failure
-    // is logged as "Ошибка обновления таблицы = <table>", the rows posted before it stay.
-    // Autoincrement fields are never written; the others are matched by name.
-    //
-    // ADOConnection2 -> ADOConnection1: the source rows whose first value (the first field with a
-    // value) no target row holds in that field. A failure while reading the table names reaches
-    // the caller; a table either connection lacks ends it silently.
-    void CopyTable(const QString& table_name);
-    // ADOConnection1 -> ADOConnection2: every row appended, then table_name + s_ad_vus set true.
-    void CopyADToMainBase(const QString& table_name, const QString& s_ad_vus);
-    // ADOConnection2 -> ADOConnection1: the obob_uch_plan rows of every category the target lacks,
-    // with a progress dot on the log's last line per 200 source rows the per-category scans read.
-    void copyPlan();
-    // ADOConnection1 -> ADOConnection2: source row i written over target row i, both in the tables'
-    // order; source rows beyond the target's are added, target rows beyond the source's stay.
-    void CopySchoolMainBase(const QString& table_name);
-
-    // --- Address database migration (db/address_migration.cpp)
-    // The SOATO table of <updater>adress.accdb from res\soato.accdb; reports in boxes only.
-    void Update_base_adress();
-    // Merges the modules' address databases into <installation>OtherBase\adress.accdb.
-    void TransferAdress();
-
-    // --- Composite database updates (db/composite_updates.cpp)
-    void UpdateBase();
-    void UpdateBase_AD();
-    // The window's file dialog: its user sets the filter and the start folder.
-    seams::OpenFileRequest OpenDialog1;
-
-    // The data-access components the database steps work through (settings in db/connections.cpp).
-    // Every table component reads a static snapshot.
-    data_access::DbConnection ADOConnection1;
-    data_access::DbConnection ADOConnection2;
-    data_access::DbQuery ADOQuery1{ADOConnection1};
-    data_access::DbQuery ADOQuery2{ADOConnection2};
-    data_access::DbTable ADOTable1{ADOConnection1};
-    data_access::DbTable ADOTable11{ADOConnection1};
-    data_access::DbTable ADOTable2{ADOConnection2};
+                        const QString& col_name_for_select) {
+        return m_database.CreateNewTable(table_name, col_name, col_name_for_select);
+    }
+    bool AddColumnGrafikHours() { return m_database.AddColumnGrafikHours(); }
+    bool AddColumnGruppa() { return m_database.AddColumnGruppa(); }
+    bool AddColumnStudent() { return m_database.AddColumnStudent(); }
+    bool AddColumnTeach_obj() { return m_database.AddColumnTeach_obj(); }
+    void modify_stroenie() { m_database.modify_stroenie(); }
+    bool CreateTableGrafikVojdenija() { return m_database.CreateTableGrafikVojdenija(); }
+    bool CreateTableSpravka() { return m_database.CreateTableSpravka(); }
+    void FillCategory_tc() { m_database.FillCategory_tc(); }
+    void FillNewCategory_tc() { m_database.FillNewCategory_tc(); }
+    void Update_vus_845() { m_database.Update_vus_845(); }
+    void CopyTable(const QString& table_name) { m_database.CopyTable(table_name); }
+    void CopyADToMainBase(const QString& table_name, const QString& s_ad_vus) {
+        m_database.CopyADToMainBase(table_name, s_ad_vus);
+    }
+    void copyPlan() { m_database.copyPlan(); }
+    void CopySchoolMainBase(const QString& table_name) { m_database.CopySchoolMainBase(table_name); }
+    void Update_base_adress() { m_database.Update_base_adress(); }
+    void TransferAdress() { m_database.TransferAdress(); }
+    void UpdateBase() { m_database.UpdateBase(); }
+    void UpdateBase_AD() { m_database.UpdateBase_AD(); }
 
 Q_SIGNALS:
     void logLineAdded(const QString& line);
@@ -208,44 +185,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    // While an operation lets the event queue run, a close waits until the operation returns.
-    class EventLoopScope {
-    public:
-        explicit EventLoopScope(TfmMain& window);
-        ~EventLoopScope();
-
-    private:
-        TfmMain& m_window;
-    };
-
     void connectHandlers();
-    // db/connections.cpp: the components' settings, and the course both connect operations share.
-    void setUpDataAccess();
-    // One provider error box for each entry of the connection's error list.
-    void reportProviderErrors(data_access::DbConnection& connection);
-    // The twelve address tables through CopyTable: false when a failure escaped one of them.
-    bool CopyAdressTables();
-
-    // What a column step writes and runs; an empty line is one it does not write.
-    struct ColumnStep {
-        struct Statement {
-            QString sql;
-            bool opens = false; // a row-returning statement whose rows are not used
-        };
-        QString opening;
-        QString probeColumn;
-        QString probeTable;
-        QString presence;
-        QString absence;
-        QList<Statement> statements;
-        QString success;
-        QString error; // written with AppendToLog
-        bool showsMessageBox = true;
-        QString closing;
-    };
-    bool runColumnStep(const ColumnStep& step);
-    bool connectTo(data_access::DbConnection& connection, const QString& base_name, const QString& pswd,
-                   bool closeFirst);
 
     // A shown log lays out, scrolls and repaints once a frame, however many lines an operation adds
     // and however often it lets the queue run meanwhile.
@@ -267,8 +207,9 @@ private:
     QElapsedTimer m_logFrameShown;
     QElapsedTimer m_queueRun;
     int m_logScrollRow = -1; // the line the next frame scrolls to: AddToLog's last, if any
+    std::unique_ptr<QObject> m_transferInputBlock;
 
-    // The HTTP client of the documents download; its cookies last as long as the window.
-    HttpClient* createIdHTTP1();
-    HttpClient* const IdHTTP1 = createIdHTTP1();
+    db::DatabaseSteps m_database;
+    files::FileMaintenance m_files;
+    download::DocumentsDownload m_download;
 };

@@ -1,13 +1,13 @@
 // The updater's entry: the data module, the main window and the About window, then the event loop;
 // or, with --silent, the update command once without a window.
 
-#include "app/DataModule.h"
 #include "app/about.h"
 #include "app/console_dialogs.h"
 #include "app/main.h"
 #include "app/qt_dialogs.h"
 #include "app/session_log.h"
 #include "app/unattended.h"
+#include "app/version_data.h"
 #include "filesystem/paths.h"
 #include "network/network_state.h"
 #include "registry/registry.h"

@@ -28,9 +28,9 @@ void TfmMain::Button3Click(QObject*) {
     const QString version = registry.readString(section, QStringLiteral("ProgrammVersion"), QString());
 
     const QString databasePath =
-        mainBasePath.isEmpty()
-            ? db::files::pathIn(installation, {db::files::companionBaseFolder, db::files::mainBase})
-            : mainBasePath;
+        mainBasePath.isEmpty() ? db::locations::pathIn(installation, {db::locations::companionBaseFolder,
+                                                                      db::locations::mainBase})
+                               : mainBasePath;
     const auto stop = [this](const QString& text, const QString& caption) {
         m_seams.dialogs->messageBox(text, caption);
         m_updateOutcome = UpdateOutcome::CheckFailed;

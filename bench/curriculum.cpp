@@ -7,9 +7,9 @@
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 
 #include <cstdio>
@@ -78,10 +78,10 @@ double megabytes(long kilobytes) {
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
+    QCoreApplication application(argc, argv);
     const int rows = argc > 1 ? QString::fromLocal8Bit(argv[1]).toInt() : 100000;
     const int subjects = argc > 2 ? QString::fromLocal8Bit(argv[2]).toInt() : 1000;
-    WindowFixture f;
+    StepsFixture f;
     const QString curriculum = f.updaterFolder + QStringLiteral("res/vus_845.accdb");
     const QString target = f.dir.filePath(QStringLiteral("school.accdb"));
     // The files are made by a child, so that the peak memory below is the import's alone.
@@ -95,11 +95,11 @@ int main(int argc, char* argv[]) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const long before = usage.ru_maxrss;
-    if (!f.window->connectToBaseUser(target, db::mainDatabasePassword))
+    if (!f.steps->connectToBaseUser(target, db::mainDatabasePassword))
         qFatal("cannot open the target");
     QElapsedTimer timer;
     timer.start();
-    f.window->Update_vus_845();
+    f.steps->Update_vus_845();
     const double seconds = double(timer.nsecsElapsed()) / 1e9;
     getrusage(RUSAGE_SELF, &usage);
     const QString copied =
@@ -111,6 +111,6 @@ int main(int argc, char* argv[]) {
     std::printf(
         "  peak memory of the process             %8.1f MB (before the import: %.1f MB; target < 100)\n",
         megabytes(usage.ru_maxrss), megabytes(before));
-    f.window->FormClose();
+    f.steps->FormClose();
     return 0;
 }

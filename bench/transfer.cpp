@@ -1,4 +1,4 @@
-// Row transfer benchmark on encrypted files, through the main window's own operations:
+// Row transfer benchmark on encrypted files, through the database steps' own operations:
 // - CopyTable merging a street table of 100,000 source rows into a target of 100,000 rows of which
 //   half share the key, against one set-based statement (INSERT ... SELECT ... WHERE NOT EXISTS on
 //   attached databases, with an index on the key) through the sqlite3 API;
@@ -10,9 +10,9 @@
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -150,8 +150,8 @@ CopyTableFigures benchCopyTable(QTemporaryDir& dir, int rows) {
     CopyTableFigures figures;
 
     {
-        WindowFixture f;
-        TfmMain& w = *f.window;
+        StepsFixture f;
+        db::DatabaseSteps& w = *f.steps;
         const QString targetCopy = copyOf(dir, target, QStringLiteral("t1.accdb"));
         if (!w.connectToBaseUser(targetCopy, password) ||
             !w.connectToBase2(copyOf(dir, source, QStringLiteral("s1.accdb")), password))
@@ -214,11 +214,11 @@ PlanFigures benchCopyPlan(QTemporaryDir& dir, int rows, int categories, bool wit
     createDatabase(target, planTable);
     PlanFigures figures;
 
-    WindowFixture f;
-    TfmMain& w = *f.window;
+    StepsFixture f;
+    db::DatabaseSteps& w = *f.steps;
     if (!w.connectToBaseUser(target, password) || !w.connectToBase2(source, password))
         qFatal("cannot connect");
-    w.AddToLog(QStringLiteral("Обновление плана"));
+    f.activity.AddToLog(QStringLiteral("Обновление плана"));
     QElapsedTimer timer;
     timer.start();
     w.copyPlan();
@@ -255,7 +255,7 @@ PlanFigures benchCopyPlan(QTemporaryDir& dir, int rows, int categories, bool wit
 // TransferAdress on a kit whose spare copy and three module databases hold the twelve address tables
 // with a row or none: the cost that is not rows (opens, table names, snapshots, closes).
 double benchTransferAdress() {
-    WindowFixture f;
+    StepsFixture f;
     const QString installation = f.root + QStringLiteral("Kit/");
     const QStringList modules = {f.root + QStringLiteral("VUS/"), f.root + QStringLiteral("AD/"),
                                  f.root + QStringLiteral("DOP/")};
@@ -287,11 +287,11 @@ double benchTransferAdress() {
         make(modules[i] + QStringLiteral("adress.accdb"), QStringLiteral("Область %1").arg(i));
     QElapsedTimer timer;
     timer.start();
-    f.window->TransferAdress();
+    f.steps->TransferAdress();
     const double elapsed = seconds(timer);
     if (f.log().size() != 3)
         qFatal("TransferAdress logged %s", qPrintable(f.log().join(u'|')));
-    f.window->FormClose();
+    f.steps->FormClose();
     return elapsed;
 }
 
@@ -303,7 +303,7 @@ int argument(int argc, char* argv[], int index, int fallback) {
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
+    QCoreApplication application(argc, argv);
     const int streetRows = argument(argc, argv, 1, 100000);
     const int planRows = argument(argc, argv, 2, 50000);
     const int categories = argument(argc, argv, 3, 50);
@@ -315,7 +315,7 @@ int main(int argc, char* argv[]) {
     const double setBased = merge.index + merge.statement;
     std::printf("CopyTable: street, %d source rows into %d target rows, %d of them sharing the key\n",
                 streetRows, streetRows, streetRows / 2);
-    std::printf("  CopyTable (window operation)           %8.3f s\n", merge.copyTable);
+    std::printf("  CopyTable (database step)             %8.3f s\n", merge.copyTable);
     std::printf("  of which reopening ADOConnection1      %8.3f s (the key derivation of one open)\n",
                 merge.keyDerivation);
     std::printf("  set-based: CREATE INDEX on the key     %8.3f s\n", merge.index);
@@ -324,7 +324,7 @@ int main(int argc, char* argv[]) {
                 merge.copyTable / merge.statement, merge.copyTable / setBased);
 
     std::printf("TransferAdress: twelve tables of near-empty databases, three modules\n");
-    std::printf("  TransferAdress (window operation)      %8.3f s (target well under 1 s)\n\n",
+    std::printf("  TransferAdress (database step)        %8.3f s (target well under 1 s)\n\n",
                 benchTransferAdress());
 
     std::printf("copyPlan: every category missing from the target; dots as one scan per category counts\n");

@@ -1,14 +1,15 @@
 // The address directory: the SOATO table of the updater-side address database, and the merge of the
 // modules' address databases into the installation's main address database.
 
-#include "app/main.h"
 #include "data_access/data_access_error.h"
 #include "data_access/file_copy.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
 #include "filesystem/paths.h"
 #include "registry/registry.h"
+#include "seams/activity_log.h"
 #include "seams/dialogs.h"
 
 #include <QFileInfo>
@@ -27,10 +28,10 @@ QString withSeparator(QString folder) {
 
 } // namespace
 
-void TfmMain::Update_base_adress() {
+void db::DatabaseSteps::Update_base_adress() {
     // Expected closed, or open on the SOATO database already: an open connection keeps its string.
     ADOConnection2.setConnectionString(db::connectionStringWithoutPassword(
-        db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::soatoBase})));
+        db::locations::pathIn(m_updaterFolder, {db::locations::resFolder, db::locations::soatoBase})));
     ADOConnection2.setLoginPrompt(false);
     try {
         ADOConnection2.Open();
@@ -40,11 +41,11 @@ void TfmMain::Update_base_adress() {
     try {
         openSql(ADOQuery2, QStringLiteral("Select soato_id,  soato_name from soato"));
     } catch (const std::exception&) {
-        m_seams.dialogs->showMessage(QStringLiteral("Ошибка копирования базы адресов регионов!"));
+        m_dialogs.showMessage(QStringLiteral("Ошибка копирования базы адресов регионов!"));
     }
 
-    const QString adress = filesystem::removeFolderName(m_seams.updaterFolder, db::files::archiveFolderName) +
-                           db::files::adressBase;
+    const QString adress = filesystem::removeFolderName(m_updaterFolder, db::locations::archiveFolderName) +
+                           db::locations::adressBase;
     if (ADOConnection1.Connected())
         ADOConnection1.Close();
     ADOConnection1.setConnectionString(db::connectionStringWithoutPassword(adress));
@@ -73,7 +74,7 @@ void TfmMain::Update_base_adress() {
     ADOConnection2.Close();
 }
 
-bool TfmMain::CopyAdressTables() {
+bool db::DatabaseSteps::CopyAdressTables() {
     // CopyTable reports and absorbs its own failures; one that escapes ends the module's transfer.
     try {
         for (const QString& table : db::addressTables)
@@ -84,8 +85,8 @@ bool TfmMain::CopyAdressTables() {
     return true;
 }
 
-void TfmMain::TransferAdress() {
-    Registry& registry = *m_seams.registry;
+void db::DatabaseSteps::TransferAdress() {
+    Registry& registry = *m_registry;
     const auto folderOf = [&](const char* section) {
         return withSeparator(registry.readString(QString::fromLatin1(section), QStringLiteral("ProgrammPath"),
                                                  QStringLiteral("false")));
@@ -95,17 +96,18 @@ void TfmMain::TransferAdress() {
     const QString adModule = folderOf("SchoolBase");
     const QString dopModule = folderOf("VUS_dop");
     // The installation folder is read once more for its OtherBase folder: the reads keep their order.
-    const QString otherBase = db::files::pathIn(folderOf("vus_bistral"), {db::files::otherBaseFolder});
+    const QString otherBase =
+        db::locations::pathIn(folderOf("vus_bistral"), {db::locations::otherBaseFolder});
     const QString mainAdress =
-        db::files::pathIn(installation, {db::files::otherBaseFolder, db::files::adressBase});
+        db::locations::pathIn(installation, {db::locations::otherBaseFolder, db::locations::adressBase});
     const QString spare =
-        db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::adressBase});
+        db::locations::pathIn(m_updaterFolder, {db::locations::resFolder, db::locations::adressBase});
 
     if (filesystem::fileExists(mainAdress))
         return;
     if (QFileInfo(otherBase).isDir() && filesystem::fileExists(spare)) {
         // Never over a file of that name; a failed copy shows in the connect below.
-        copyDatabaseFile(spare, QString(), otherBase + filesystem::separator() + db::files::adressBase,
+        copyDatabaseFile(spare, QString(), otherBase + filesystem::separator() + db::locations::adressBase,
                          false);
     } else {
         AddToLog(QStringLiteral("Ошибка копирования файла базы адресов!"));
@@ -121,6 +123,6 @@ void TfmMain::TransferAdress() {
         {&dopModule, "Перенос базы адресов ДОПов - успешно"},
     };
     for (const auto& [folder, success] : modules)
-        if (connectToBase2(*folder + db::files::adressBase, QString()) && CopyAdressTables())
+        if (connectToBase2(*folder + db::locations::adressBase, QString()) && CopyAdressTables())
             AddToLog(QString::fromUtf8(success));
 }

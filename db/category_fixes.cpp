@@ -1,8 +1,9 @@
 // Corrections of the vehicle category rows: the licence categories of the specialties, and the
 // retraining courses of specialty 845.
 
-#include "app/main.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
+#include "seams/activity_log.h"
 #include "sql/sql_tokenizer.h"
 
 using sql::quotedText;
@@ -13,7 +14,7 @@ const QString categoryFailure = QStringLiteral("Ошибка обновлени�
 
 } // namespace
 
-void TfmMain::FillCategory_tc() {
+void db::DatabaseSteps::FillCategory_tc() {
     try {
         AddToLog(QStringLiteral("Вставим категории ТС для специальностей ВУС..."));
         execSql(ADOQuery1,
@@ -36,7 +37,7 @@ void TfmMain::FillCategory_tc() {
     }
 }
 
-void TfmMain::FillNewCategory_tc() {
+void db::DatabaseSteps::FillNewCategory_tc() {
     try {
         AddToLog(QStringLiteral("Обновим категории ТС для специальностей ВУС..."));
         execSql(ADOQuery1,

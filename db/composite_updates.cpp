@@ -2,37 +2,37 @@
 // database updated on working copies whose vehicles, teachers and instructors go into the new main
 // database.
 
-#include "app/main.h"
 #include "data_access/file_copy.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
 #include "registry/registry.h"
+#include "seams/activity_log.h"
 #include "seams/dialogs.h"
-#include "ui_main.h"
+#include "seams/window_controls.h"
 
 #include <QFileInfo>
 
 using data_access::copyDatabaseFile;
 using seams::OpenFileRequest;
 
-void TfmMain::UpdateBase() {
-    QString path = m_seams.registry->readString(QStringLiteral("SchoolBase"), QStringLiteral("path"),
-                                                QStringLiteral("false"));
+void db::DatabaseSteps::UpdateBase() {
+    QString path =
+        m_registry->readString(QStringLiteral("SchoolBase"), QStringLiteral("path"), QStringLiteral("false"));
     if (path == QStringLiteral("false")) {
         try {
-            OpenDialog1.initialFolder = m_seams.updaterFolder;
+            OpenDialog1.initialFolder = m_updaterFolder;
             OpenDialog1.filter = QStringLiteral("Файл базы данных |*.accdb");
-            m_seams.dialogs->showMessage(
-                QStringLiteral("Файл базы данных не найден. Укажите его вручную... "));
-            const std::optional<QString> chosen = m_seams.dialogs->openFile(OpenDialog1);
+            m_dialogs.showMessage(QStringLiteral("Файл базы данных не найден. Укажите его вручную... "));
+            const std::optional<QString> chosen = m_dialogs.openFile(OpenDialog1);
             if (!chosen) {
-                m_seams.dialogs->showMessage(QStringLiteral("Обновление прервано! "));
+                m_dialogs.showMessage(QStringLiteral("Обновление прервано! "));
                 return;
             }
             path = *chosen;
         } catch (const std::exception&) {
-            m_seams.dialogs->showMessage(QStringLiteral(
+            m_dialogs.showMessage(QStringLiteral(
                 "Не удалось найти файл базы данных! Пожалуйста, откройте программу \"Сорвентия\", "
                 "удостоверьтесь что "
                 "программа работает корректно и закройте ее.  После этого попробуйте снова установить "
@@ -56,26 +56,26 @@ void TfmMain::UpdateBase() {
                                "student_id INTEGER, prichina_zameny_id INTEGER, prepod_id INTEGER, "
                                "Instruktor_id INTEGER, theory_num INTEGER, square_num INTEGER, city_num "
                                "INTEGER );"));
-    ui->Button3->setText(QStringLiteral("2. Обновление успешно..."));
-    ui->Button3->setEnabled(false);
+    m_controls.setUpdateButtonText(QStringLiteral("2. Обновление успешно..."));
+    m_controls.setUpdateButtonEnabled(false);
 }
 
-void TfmMain::UpdateBase_AD() {
+void db::DatabaseSteps::UpdateBase_AD() {
     AddToLog(QStringLiteral("Выбор базы данных \"Сорвентия\"..."));
     OpenFileRequest dialog;
     dialog.fileMustExist = true;
     dialog.filter = QStringLiteral("Файлы баз данных|*.accdb");
-    dialog.initialFolder = m_seams.updaterFolder + db::files::inFolder;
+    dialog.initialFolder = m_updaterFolder + db::locations::inFolder;
 
-    if (const std::optional<QString> chosen = m_seams.dialogs->openFile(dialog)) {
+    if (const std::optional<QString> chosen = m_dialogs.openFile(dialog)) {
         const QString adCopy =
-            db::files::pathIn(m_seams.updaterFolder, {db::files::outFolder, QFileInfo(*chosen).fileName()});
+            db::locations::pathIn(m_updaterFolder, {db::locations::outFolder, QFileInfo(*chosen).fileName()});
         const QString mainCopy =
-            db::files::pathIn(m_seams.updaterFolder, {db::files::outFolder, db::files::mainBase});
+            db::locations::pathIn(m_updaterFolder, {db::locations::outFolder, db::locations::mainBase});
         // A copy that fails is not reported: the connect below finds no file.
         copyDatabaseFile(*chosen, db::mainDatabasePassword, adCopy, true);
         copyDatabaseFile(
-            db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::mainBase}),
+            db::locations::pathIn(m_updaterFolder, {db::locations::resFolder, db::locations::mainBase}),
             db::mainDatabasePassword, mainCopy, true);
         if (connectToBaseUser(adCopy, db::mainDatabasePassword) &&
             connectToBase2(mainCopy, db::mainDatabasePassword)) {
@@ -84,19 +84,23 @@ void TfmMain::UpdateBase_AD() {
                 ADOConnection2.setConnected(false);
             };
             try {
-                const std::pair<bool (TfmMain::*)(), const char*> steps[] = {
-                    {&TfmMain::CreateTableSpravka, "Возникла ошибка при создании таблицы \"Справка\""},
-                    {&TfmMain::CreateTableGrafikVojdenija,
+                const std::pair<bool (DatabaseSteps::*)(), const char*> steps[] = {
+                    {&db::DatabaseSteps::CreateTableSpravka,
+                     "Возникла ошибка при создании таблицы \"Справка\""},
+                    {&db::DatabaseSteps::CreateTableGrafikVojdenija,
                      "Возникла ошибка при создании таблицы \"График вождения\""},
-                    {&TfmMain::AddColumnGrafikHours,
+                    {&db::DatabaseSteps::AddColumnGrafikHours,
                      "Возникла ошибка при обновлении таблицы \"GrafikHours\""},
-                    {&TfmMain::AddColumnGruppa, "Возникла ошибка при обновлении таблицы \"Группа\""},
-                    {&TfmMain::AddColumnStudent, "Возникла ошибка при обновлении таблицы \"Студент\""},
-                    {&TfmMain::AddColumnTeach_obj, "Возникла ошибка при обновлении таблицы \"Предметы\""},
+                    {&db::DatabaseSteps::AddColumnGruppa,
+                     "Возникла ошибка при обновлении таблицы \"Группа\""},
+                    {&db::DatabaseSteps::AddColumnStudent,
+                     "Возникла ошибка при обновлении таблицы \"Студент\""},
+                    {&db::DatabaseSteps::AddColumnTeach_obj,
+                     "Возникла ошибка при обновлении таблицы \"Предметы\""},
                 };
                 for (const auto& [runStep, failure] : steps)
                     if (!(this->*runStep)())
-                        m_seams.dialogs->messageBox(QString::fromUtf8(failure), QStringLiteral("Ошибка"));
+                        m_dialogs.messageBox(QString::fromUtf8(failure), QStringLiteral("Ошибка"));
                 for (const QString& table : db::ad::tables)
                     CopyADToMainBase(table, db::ad::flagSuffix);
             } catch (...) {
@@ -107,6 +111,6 @@ void TfmMain::UpdateBase_AD() {
         }
     }
     AddToLog(QStringLiteral("База данных обновлена ..."));
-    ui->Button3->setEnabled(false);
+    m_controls.setUpdateButtonEnabled(false);
     ADOConnection1.setConnected(false);
 }

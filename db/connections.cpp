@@ -1,9 +1,10 @@
-// The two database connections of the main window: their settings and the connect operations.
+// The two database connections of the steps: their settings and the connect operations.
 
-#include "app/main.h"
 #include "data_access/data_access_error.h"
 #include "db/connection_strings.h"
+#include "db/database_steps.h"
 #include "filesystem/paths.h"
+#include "seams/activity_log.h"
 #include "seams/dialogs.h"
 
 using data_access::cmShareDenyNone;
@@ -11,7 +12,24 @@ using data_access::DataAccessError;
 using data_access::DbConnection;
 using data_access::DbProviderError;
 
-void TfmMain::setUpDataAccess() {
+db::DatabaseSteps::DatabaseSteps(const Context& context)
+    : m_log(context.log)
+    , m_dialogs(context.dialogs)
+    , m_registry(context.registry)
+    , m_updaterFolder(context.updaterFolder)
+    , m_controls(context.controls) {
+    setUpDataAccess();
+}
+
+void db::DatabaseSteps::AddToLog(const QString& text) {
+    m_log.AddToLog(text);
+}
+
+void db::DatabaseSteps::AppendToLog(const QString& text) {
+    m_log.AppendToLog(text);
+}
+
+void db::DatabaseSteps::setUpDataAccess() {
     ADOConnection1.setProvider(db::provider);
     ADOConnection1.setLoginPrompt(false);
     ADOConnection1.setKeepConnection(false);
@@ -21,8 +39,8 @@ void TfmMain::setUpDataAccess() {
     ADOConnection2.setLoginPrompt(false);
 }
 
-bool TfmMain::connectTo(DbConnection& connection, const QString& base_name, const QString& pswd,
-                        bool closeFirst) {
+bool db::DatabaseSteps::connectTo(DbConnection& connection, const QString& base_name, const QString& pswd,
+                                  bool closeFirst) {
     if (!filesystem::fileExists(base_name))
         return false;
     try {
@@ -38,21 +56,21 @@ bool TfmMain::connectTo(DbConnection& connection, const QString& base_name, cons
     }
 }
 
-void TfmMain::reportProviderErrors(DbConnection& connection) {
+void db::DatabaseSteps::reportProviderErrors(DbConnection& connection) {
     const QList<DbProviderError> errors = connection.Errors();
     for (const DbProviderError& error : errors)
-        m_seams.dialogs->providerError(error.Description);
+        m_dialogs.providerError(error.Description);
 }
 
-bool TfmMain::connectToBaseUser(const QString& base_name, const QString& pswd) {
+bool db::DatabaseSteps::connectToBaseUser(const QString& base_name, const QString& pswd) {
     return connectTo(ADOConnection1, base_name, pswd, false);
 }
 
-bool TfmMain::connectToBase2(const QString& base_name, const QString& pswd) {
+bool db::DatabaseSteps::connectToBase2(const QString& base_name, const QString& pswd) {
     return connectTo(ADOConnection2, base_name, pswd, true);
 }
 
-void TfmMain::FormClose() {
+void db::DatabaseSteps::FormClose() {
     // The second closes even when the first reports a failure.
     try {
         ADOConnection1.setConnected(false);

@@ -2,9 +2,10 @@
 // database that comes with the update: the subjects the target database (on ADOConnection1) lacks,
 // then the course's plan rows when the target has none for the course yet.
 
-#include "app/main.h"
 #include "db/database_files.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
+#include "seams/activity_log.h"
 #include "sql/sql_tokenizer.h"
 
 #include <QList>
@@ -50,10 +51,10 @@ bool locateSubject(DbDataSet& subjects, const QStringList& key, DbLocateOptions 
 
 } // namespace
 
-void TfmMain::Update_vus_845() {
+void db::DatabaseSteps::Update_vus_845() {
     AddToLog(QStringLiteral("Копирование учебного плана по вус-845!"));
     if (!connectToBase2(
-            db::files::pathIn(m_seams.updaterFolder, {db::files::resFolder, db::files::curriculumBase}),
+            db::locations::pathIn(m_updaterFolder, {db::locations::resFolder, db::locations::curriculumBase}),
             db::curriculumDatabasePassword))
         return;
     const QString course = db::categories::vus845BtoD;

@@ -27,7 +27,7 @@ namespace db {
 inline const QString mainDatabasePassword = QStringLiteral("Wm4tRz8QbLx2NcVe");
 inline const QString curriculumDatabasePassword = QStringLiteral("Pq7GhTz3LmRwa");
 
-namespace files {
+namespace locations {
 
 inline const QString resFolder = QStringLiteral("res");
 inline const QString inFolder = QStringLiteral("in");
@@ -57,5 +57,5 @@ inline QString pathIn(const QString& folder, std::initializer_list<QString> part
     return path;
 }
 
-} // namespace files
+} // namespace locations
 } // namespace db

@@ -1,7 +1,8 @@
 // Steps that bring a database's structure up to date one column or one table at a time: each probes
 // first and changes the database only when the probe fails.
 
-#include "app/main.h"
+#include "db/database_steps.h"
+#include "seams/activity_log.h"
 #include "seams/dialogs.h"
 
 namespace {
@@ -11,25 +12,24 @@ const QString attention = QStringLiteral("Внимание");
 
 } // namespace
 
-bool TfmMain::AddColumn(const QString& table_name, const QString& col_name, const QString& col_type) {
+bool db::DatabaseSteps::AddColumn(const QString& table_name, const QString& col_name,
+                                  const QString& col_type) {
     return runColumnStep({
-        QStringLiteral("Таблица ") + table_name + QStringLiteral(", поле ") + col_name +
-            QStringLiteral("... "),
-        col_name,
-        table_name,
-        QStringLiteral("обновление поля не требуется..."),
-        QString(),
-        {{QStringLiteral(" ALTER TABLE ") + table_name + QStringLiteral(" ADD COLUMN [") + col_name +
-          QStringLiteral("] ") + col_type + u';'}},
-        QStringLiteral("успешно..."),
-        QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не корректно!"),
-        true,
-        QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не требуется..."),
+        .opening = QStringLiteral("Таблица ") + table_name + QStringLiteral(", поле ") + col_name +
+                   QStringLiteral("... "),
+        .probeColumn = col_name,
+        .probeTable = table_name,
+        .presence = QStringLiteral("обновление поля не требуется..."),
+        .statements = {{QStringLiteral(" ALTER TABLE ") + table_name + QStringLiteral(" ADD COLUMN [") +
+                        col_name + QStringLiteral("] ") + col_type + u';'}},
+        .success = QStringLiteral("успешно..."),
+        .error = QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не корректно!"),
+        .closing = QStringLiteral("Обновление таблицы ") + table_name + QStringLiteral(" не требуется..."),
     });
 }
 
-bool TfmMain::CreateNewTable(const QString& table_name, const QString& col_name,
-                             const QString& col_name_for_select) {
+bool db::DatabaseSteps::CreateNewTable(const QString& table_name, const QString& col_name,
+                                       const QString& col_name_for_select) {
     AppendToLog(QStringLiteral("Проверка существования таблицы ") + table_name + QStringLiteral("... "));
     if (probe(col_name_for_select, table_name)) {
         AddToLog(QStringLiteral("Таблица ") + table_name + QStringLiteral(" существует..."));
@@ -50,7 +50,7 @@ bool TfmMain::CreateNewTable(const QString& table_name, const QString& col_name,
 }
 
 // The course the column steps share; a line left empty is one the step does not write.
-bool TfmMain::runColumnStep(const ColumnStep& step) {
+bool db::DatabaseSteps::runColumnStep(const ColumnStep& step) {
     AddToLog(step.opening);
     const bool present = probe(step.probeColumn, step.probeTable);
     const QString& found = present ? step.presence : step.absence;
@@ -71,7 +71,7 @@ bool TfmMain::runColumnStep(const ColumnStep& step) {
     } catch (const std::exception&) {
         AppendToLog(step.error);
         if (step.showsMessageBox)
-            m_seams.dialogs->messageBox(updateNotCorrect, attention);
+            m_dialogs.messageBox(updateNotCorrect, attention);
         return false;
     }
     if (!step.success.isEmpty())
@@ -79,76 +79,70 @@ bool TfmMain::runColumnStep(const ColumnStep& step) {
     return true;
 }
 
-bool TfmMain::AddColumnGrafikHours() {
+bool db::DatabaseSteps::AddColumnGrafikHours() {
     return runColumnStep({
-        QStringLiteral("Таблица grafik_hours... "),
-        QStringLiteral("check_8"),
-        QStringLiteral("grafik_hours"),
-        QStringLiteral("наличие поля - ок "),
-        QStringLiteral("наличие поля - отказ"),
-        {{QStringLiteral(
-             " ALTER TABLE grafik_hours ADD COLUMN [check_1] bit, [check_2] bit, [check_3] bit, [check_4] "
-             "bit, [check_5] bit, [check_6] bit, [check_7] bit, [check_8] bit;")},
-         {QStringLiteral(" UPDATE grafik_hours SET check_1 = true ;")}},
-        QString(),
-        QStringLiteral("Обновление таблицы grafik_hours. Статус - ОШИБКА!"),
-        true,
-        QStringLiteral("Обновление таблицы grafik_hours не требуется..."),
+        .opening = QStringLiteral("Таблица grafik_hours... "),
+        .probeColumn = QStringLiteral("check_8"),
+        .probeTable = QStringLiteral("grafik_hours"),
+        .presence = QStringLiteral("наличие поля - ок "),
+        .absence = QStringLiteral("наличие поля - отказ"),
+        .statements = {{QStringLiteral(" ALTER TABLE grafik_hours ADD COLUMN [check_1] bit, [check_2] bit, "
+                                       "[check_3] bit, [check_4] "
+                                       "bit, [check_5] bit, [check_6] bit, [check_7] bit, [check_8] bit;")},
+                       {QStringLiteral(" UPDATE grafik_hours SET check_1 = true ;")}},
+        .error = QStringLiteral("Обновление таблицы grafik_hours. Статус - ОШИБКА!"),
+        .closing = QStringLiteral("Обновление таблицы grafik_hours не требуется..."),
     });
 }
 
-bool TfmMain::AddColumnGruppa() {
+bool db::DatabaseSteps::AddColumnGruppa() {
     return runColumnStep({
-        QStringLiteral("Таблица Группа... "),
-        QStringLiteral("grafik_hours_id"),
-        QStringLiteral("gruppa"),
-        QStringLiteral("наличие поля - ок "),
-        QString(),
-        {{QStringLiteral(" ALTER TABLE gruppa ADD COLUMN [grafik_hours_id] INTEGER;")},
-         {QStringLiteral(" select * from gruppa ;"), true},
-         {QStringLiteral(" UPDATE gruppa SET grafik_hours_id = -1 ;")}},
-        QStringLiteral("успешно..."),
-        QStringLiteral("Обновление таблицы Группа. Статус - ОШИБКА!"),
-        true,
-        QStringLiteral("Обновление таблицы Группа не требуется..."),
+        .opening = QStringLiteral("Таблица Группа... "),
+        .probeColumn = QStringLiteral("grafik_hours_id"),
+        .probeTable = QStringLiteral("gruppa"),
+        .presence = QStringLiteral("наличие поля - ок "),
+        .statements = {{QStringLiteral(" ALTER TABLE gruppa ADD COLUMN [grafik_hours_id] INTEGER;")},
+                       {.sql = QStringLiteral(" select * from gruppa ;"), .opens = true},
+                       {QStringLiteral(" UPDATE gruppa SET grafik_hours_id = -1 ;")}},
+        .success = QStringLiteral("успешно..."),
+        .error = QStringLiteral("Обновление таблицы Группа. Статус - ОШИБКА!"),
+        .closing = QStringLiteral("Обновление таблицы Группа не требуется..."),
     });
 }
 
-bool TfmMain::AddColumnStudent() {
+bool db::DatabaseSteps::AddColumnStudent() {
     return runColumnStep({
-        QStringLiteral("Таблица Студент... "),
-        QStringLiteral("student_doc_kod"),
-        QStringLiteral("student"),
-        QStringLiteral("Обновление поля не требуется  "),
-        QString(),
-        {{QStringLiteral(" ALTER TABLE student ADD COLUMN  [student_del_date]  DATETIME,  [student_doc_kod]  "
-                         "VARCHAR(255),  [student_live_stroenie] VARCHAR(255);")}},
-        QStringLiteral("успешно..."),
-        QStringLiteral("Обновление таблицы Студент. Статус - ОШИБКА!"),
-        true,
-        QString(),
+        .opening = QStringLiteral("Таблица Студент... "),
+        .probeColumn = QStringLiteral("student_doc_kod"),
+        .probeTable = QStringLiteral("student"),
+        .presence = QStringLiteral("Обновление поля не требуется  "),
+        .statements = {{QStringLiteral(
+            " ALTER TABLE student ADD COLUMN  [student_del_date]  DATETIME,  [student_doc_kod]  "
+            "VARCHAR(255),  [student_live_stroenie] VARCHAR(255);")}},
+        .success = QStringLiteral("успешно..."),
+        .error = QStringLiteral("Обновление таблицы Студент. Статус - ОШИБКА!"),
     });
 }
 
-bool TfmMain::AddColumnTeach_obj() {
+bool db::DatabaseSteps::AddColumnTeach_obj() {
     return runColumnStep({
-        QStringLiteral("Таблица Предметы... "),
-        QStringLiteral("teach_drive"),
-        QStringLiteral("teach_obj"),
-        QStringLiteral("наличие поля - ок "),
-        QString(),
-        {{QStringLiteral(
-             " ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] VARCHAR(255);")},
-         {QStringLiteral(
-             " UPDATE teach_obj SET teach_drive = true  WHERE (teach_obj_name LIKE 'Вождение%');")}},
-        QStringLiteral("успешно..."),
-        QStringLiteral("Обновление таблицы Предметы. Статус - ОШИБКА!"),
-        false,
-        QStringLiteral("Обновление таблицы Предметы не требуется..."),
+        .opening = QStringLiteral("Таблица Предметы... "),
+        .probeColumn = QStringLiteral("teach_drive"),
+        .probeTable = QStringLiteral("teach_obj"),
+        .presence = QStringLiteral("наличие поля - ок "),
+        .statements =
+            {{QStringLiteral(
+                 " ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] VARCHAR(255);")},
+             {QStringLiteral(
+                 " UPDATE teach_obj SET teach_drive = true  WHERE (teach_obj_name LIKE 'Вождение%');")}},
+        .success = QStringLiteral("успешно..."),
+        .error = QStringLiteral("Обновление таблицы Предметы. Статус - ОШИБКА!"),
+        .showsMessageBox = false,
+        .closing = QStringLiteral("Обновление таблицы Предметы не требуется..."),
     });
 }
 
-void TfmMain::modify_stroenie() {
+void db::DatabaseSteps::modify_stroenie() {
     execSql(ADOQuery1,
             QStringLiteral(" ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);"));
 }

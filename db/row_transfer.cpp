@@ -2,9 +2,10 @@
 // copy with its flag (CopyADToMainBase), the study plans of missing categories (copyPlan) and the
 // row-by-row overwrite (CopySchoolMainBase).
 
-#include "app/main.h"
 #include "data_access/db_field.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
+#include "seams/activity_log.h"
 
 #include <QHash>
 #include <QLocale>
@@ -20,6 +21,7 @@ using data_access::DbTable;
 using data_access::ftAutoInc;
 using data_access::ftFloat;
 using data_access::ftInteger;
+using seams::ActivityLog;
 
 namespace {
 
@@ -136,8 +138,8 @@ QString storedName(const QStringList& names, const QString& table_name) {
 // ends.
 class ProgressDots {
 public:
-    explicit ProgressDots(TfmMain& window)
-        : m_window(window) {}
+    explicit ProgressDots(ActivityLog& log)
+        : m_log(log) {}
 
     qint64 scanned() const { return m_scanned; }
 
@@ -147,21 +149,21 @@ public:
         m_scanned = scanned;
         if (due <= 0)
             return;
-        m_window.LastLogLine(); // raises while the log is empty
+        m_log.LastLogLine(); // raises while the log is empty
         m_pending += due;
     }
 
     void write() {
         if (m_pending == 0)
             return;
-        m_window.ReplaceLastLogLine(m_window.LastLogLine() + QString(qsizetype(m_pending), u'.'));
+        m_log.ReplaceLastLogLine(m_log.LastLogLine() + QString(qsizetype(m_pending), u'.'));
         m_pending = 0;
     }
 
 private:
     static qint64 dotsAfter(qint64 scanned) { return scanned > 0 ? (scanned - 1) / 200 : 0; }
 
-    TfmMain& m_window;
+    ActivityLog& m_log;
     qint64 m_scanned = 0;
     qint64 m_pending = 0;
 };
@@ -203,7 +205,7 @@ struct PlanRows {
 
 } // namespace
 
-void TfmMain::CopyTable(const QString& table_name) {
+void db::DatabaseSteps::CopyTable(const QString& table_name) {
     QStringList names1;
     QStringList names2;
     ADOConnection1.GetTableNames(names1);
@@ -269,7 +271,7 @@ void TfmMain::CopyTable(const QString& table_name) {
     }
 }
 
-void TfmMain::CopyADToMainBase(const QString& table_name, const QString& s_ad_vus) {
+void db::DatabaseSteps::CopyADToMainBase(const QString& table_name, const QString& s_ad_vus) {
     try {
         openTables(ADOTable1, table_name, ADOTable2, table_name);
         RowCopy copyRow(ADOTable1, ADOTable2);
@@ -289,9 +291,9 @@ void TfmMain::CopyADToMainBase(const QString& table_name, const QString& s_ad_vu
     }
 }
 
-void TfmMain::copyPlan() {
+void db::DatabaseSteps::copyPlan() {
     const QString& table = db::obob_uch_plan::name;
-    ProgressDots dots(*this);
+    ProgressDots dots(m_log);
     try {
         openTables(ADOTable1, table, ADOTable2, table);
         openSql(ADOQuery2, QStringLiteral("select distinct category_tc_id from obob_uch_plan order by "
@@ -342,7 +344,7 @@ void TfmMain::copyPlan() {
     }
 }
 
-void TfmMain::CopySchoolMainBase(const QString& table_name) {
+void db::DatabaseSteps::CopySchoolMainBase(const QString& table_name) {
     try {
         openTables(ADOTable1, table_name, ADOTable2, table_name);
         RowCopy copyRow(ADOTable1, ADOTable2);

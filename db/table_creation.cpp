@@ -1,12 +1,13 @@
 // Steps that add a whole table unless it is there: the driving schedule and the payment documents.
 
-#include "app/main.h"
+#include "db/database_steps.h"
 #include "db/tables.h"
+#include "seams/activity_log.h"
 #include "sql/sql_tokenizer.h"
 
 using sql::quotedText;
 
-bool TfmMain::CreateTableGrafikVojdenija() {
+bool db::DatabaseSteps::CreateTableGrafikVojdenija() {
     AppendToLog(QStringLiteral("Проверка существования таблицы \"График вождения\"... "));
     if (probe(QStringLiteral("SmenaNum"), QStringLiteral("GrafikVojdenija"))) {
         AddToLog(QStringLiteral("статус - ок "));
@@ -28,7 +29,7 @@ bool TfmMain::CreateTableGrafikVojdenija() {
     }
 }
 
-bool TfmMain::CreateTableSpravka() {
+bool db::DatabaseSteps::CreateTableSpravka() {
     AppendToLog(QStringLiteral("Проверка существования таблицы справка... "));
     if (probe(QStringLiteral("spravka_type"), QStringLiteral("spravka"))) {
         AddToLog(QStringLiteral("статус - ок "));

@@ -1,22 +1,19 @@
 // The hidden documents download: the archive of documents over plain HTTP into "res/ver_1_3.zip"
-// under the current directory, with its progress on the window's progress bar.
+// under the current directory, with its progress posted to the window.
 
-#include "app/main.h"
+#include "download/documents_download.h"
 
 #include "base/error.h"
 #include "download/archive_file.h"
-#include "download/http_client.h"
 #include "network/network_state.h"
 #include "seams/dialogs.h"
-#include "ui_main.h"
+#include "seams/window_controls.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QUrl>
 
-#include <functional>
-
 using base::Error;
+using seams::WindowQueue;
 
 namespace {
 
@@ -27,125 +24,88 @@ qint32 low32(qint64 count) {
     return static_cast<qint32>(static_cast<quint32>(count));
 }
 
-bool isUserInput(QEvent::Type type) {
-    switch (type) {
-    case QEvent::MouseButtonPress:
-    case QEvent::MouseButtonRelease:
-    case QEvent::MouseButtonDblClick:
-    case QEvent::Wheel:
-    case QEvent::KeyPress:
-    case QEvent::KeyRelease:
-    case QEvent::ShortcutOverride:
-    case QEvent::Shortcut:
-    case QEvent::ContextMenu:
-    case QEvent::InputMethod:
-    case QEvent::TouchBegin:
-    case QEvent::TouchUpdate:
-    case QEvent::TouchEnd:
-    case QEvent::TouchCancel:
-    case QEvent::TabletPress:
-    case QEvent::TabletMove:
-    case QEvent::TabletRelease:
-    case QEvent::NativeGesture:
-    case QEvent::Gesture:
-    case QEvent::DragEnter:
-    case QEvent::DragMove:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// While the transfer runs, the program's windows repaint but take no input, as if the transfer
-// held the thread. A request to close the main window ends the transfer, so the window is never
-// held beyond the operator's wish.
-class TransferInputBlock final : public QObject {
+// While the transfer runs the window takes no input; a request to close it ends the transfer, so
+// the window is never held beyond the operator's wish.
+class Transfer {
 public:
-    TransferInputBlock(QWidget* window, std::function<void()> onCloseRequest)
-        : m_window(window)
-        , m_onCloseRequest(std::move(onCloseRequest)) {
-        qApp->installEventFilter(this);
+    Transfer(WindowQueue& queue, std::function<void()> onCloseRequest)
+        : m_queue(queue) {
+        m_queue.beginTransfer(std::move(onCloseRequest));
     }
-    ~TransferInputBlock() override { qApp->removeEventFilter(this); }
-
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Close && watched == m_window) {
-            m_onCloseRequest();
-            return false;
-        }
-        // A modal box (the standard error box) keeps its own input, or it could never be closed.
-        return isUserInput(event->type()) && !QApplication::activeModalWidget();
-    }
+    ~Transfer() { m_queue.endTransfer(); }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
 private:
-    QWidget* const m_window;
-    const std::function<void()> m_onCloseRequest;
+    WindowQueue& m_queue;
 };
 
 } // namespace
 
-HttpClient* TfmMain::createIdHTTP1() {
-    auto* client = new HttpClient(this);
-    client->setLimits(m_seams.downloadServer.limits);
-    connect(client, &HttpClient::workBegin, this,
-            [this, client](WorkMode mode, qint64 max) { IdHTTP1WorkBegin(client, mode, max); });
-    connect(client, &HttpClient::work, this,
-            [this, client](WorkMode mode, qint64 count) { IdHTTP1Work(client, mode, count); });
-    return client;
+download::DocumentsDownload::DocumentsDownload(const Context& context)
+    : m_dialogs(context.dialogs)
+    , m_networkState(context.networkState)
+    , m_server(context.server)
+    , m_controls(context.controls)
+    , m_queue(context.queue) {
+    IdHTTP1.setLimits(m_server.limits);
+    QObject::connect(&IdHTTP1, &HttpClient::workBegin, &IdHTTP1,
+                     [this](WorkMode mode, qint64 max) { IdHTTP1WorkBegin(&IdHTTP1, mode, max); });
+    QObject::connect(&IdHTTP1, &HttpClient::work, &IdHTTP1,
+                     [this](WorkMode mode, qint64 count) { IdHTTP1Work(&IdHTTP1, mode, count); });
 }
 
-bool TfmMain::InternetConnected() {
-    return m_seams.networkState && m_seams.networkState->connected();
+bool download::DocumentsDownload::InternetConnected() {
+    return m_networkState && m_networkState->connected();
 }
 
-void TfmMain::IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCountMax) {
+void download::DocumentsDownload::IdHTTP1WorkBegin(QObject* ASender, WorkMode AWorkMode,
+                                                   qint64 AWorkCountMax) {
     Q_UNUSED(ASender);
     Q_UNUSED(AWorkMode);
     // An unknown size is no negative maximum: the bar shows a transfer of unknown length.
-    QCoreApplication::postEvent(this, new MyProgressEvent(0, AWorkCountMax < 0 ? 0 : low32(AWorkCountMax)));
+    m_queue.postProgress(0, AWorkCountMax < 0 ? 0 : low32(AWorkCountMax));
 }
 
-void TfmMain::IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount) {
+void download::DocumentsDownload::IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount) {
     Q_UNUSED(ASender);
     Q_UNUSED(AWorkMode);
-    QCoreApplication::postEvent(this, new MyProgressEvent(1, low32(AWorkCount)));
+    m_queue.postProgress(1, low32(AWorkCount));
 }
 
-void TfmMain::Button2Click() {
+void download::DocumentsDownload::downloadDocuments() {
     if (!InternetConnected()) {
-        m_seams.dialogs->showMessage(QStringLiteral("Отсутствует подключение к интернету!"));
+        m_dialogs.showMessage(QStringLiteral("Отсутствует подключение к интернету!"));
         return;
     }
-    const QUrl url(m_seams.downloadServer.baseUrl + archivePath);
+    const QUrl url(m_server.baseUrl + archivePath);
     // Relative to the current directory as it is now, whatever changed it before.
     const QString folder = QDir::currentPath();
     bool completed = false;
     {
-        EventLoopScope loopScope(*this);
+        const WindowQueue::Scope loopScope(m_queue);
         HttpClient probe;
-        probe.setLimits(m_seams.downloadServer.limits);
-        TransferInputBlock block(this, [this, &probe] {
+        probe.setLimits(m_server.limits);
+        const Transfer transfer(m_queue, [this, &probe] {
             probe.cancel();
-            IdHTTP1->cancel();
+            IdHTTP1.cancel();
         });
         try {
             probe.Head(url);
             // The body goes straight to a temporary file, so that neither "res" nor the archive
             // changes before the whole archive is here.
             ArchiveFile archive(folder);
-            IdHTTP1->Get(url,
-                         [&archive](QByteArrayView bytes) { archive.write(bytes.data(), bytes.size()); });
+            IdHTTP1.Get(url, [&archive](QByteArrayView bytes) { archive.write(bytes.data(), bytes.size()); });
             archive.commit();
             completed = true;
         } catch (const Error&) {
             // The command drops its failures without a word; an earlier archive stays as it was.
         }
         // The bar shows the whole of this transfer before the command ends.
-        QCoreApplication::sendPostedEvents(this, WM_MYPROGRESS);
+        m_queue.showPostedProgress();
     }
     if (completed) {
-        ui->Button3->setEnabled(true);
-        ui->Button2->setEnabled(false);
+        m_controls.setUpdateButtonEnabled(true);
+        m_controls.setDownloadButtonEnabled(false);
     }
 }

@@ -1,5 +1,4 @@
-#include "app/main.h"
-
+#include "files/file_maintenance.h"
 #include "filesystem/folder_handle.h"
 #include "filesystem/paths.h"
 #include "text/text_lines.h"
@@ -10,6 +9,7 @@
 #include <optional>
 
 using filesystem::FolderHandle;
+using seams::WindowQueue;
 
 namespace {
 
@@ -78,8 +78,12 @@ bool removeEmptyFolder(const FolderHandle& parent, const QString& name) {
 
 } // namespace
 
-void TfmMain::RemoveFiles(const QString& _path) {
-    const QStringList lines = text::loadLines(m_seams.updaterFolder + QStringLiteral("res") +
+files::FileMaintenance::FileMaintenance(const QString& updaterFolder, WindowQueue& queue)
+    : m_updaterFolder(updaterFolder)
+    , m_queue(queue) {}
+
+void files::FileMaintenance::RemoveFiles(const QString& _path) {
+    const QStringList lines = text::loadLines(m_updaterFolder + QStringLiteral("res") +
                                               filesystem::separator() + QStringLiteral("files.txt"));
     const FolderHandle target = FolderHandle::open(_path);
     for (const QString& line : lines)
@@ -87,7 +91,7 @@ void TfmMain::RemoveFiles(const QString& _path) {
     RemoveEmptyFolders(_path + QStringLiteral("doc"));
 }
 
-bool TfmMain::RemoveEmptyFolders(const QString& rootFolder) {
+bool files::FileMaintenance::RemoveEmptyFolders(const QString& rootFolder) {
     QString folder = rootFolder;
     while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(filesystem::separator())))
         folder.chop(1);
@@ -98,10 +102,10 @@ bool TfmMain::RemoveEmptyFolders(const QString& rootFolder) {
     return removeEmptyFolder(FolderHandle::open(parent), folder.mid(cut + 1));
 }
 
-void TfmMain::Button5Click() {
+void files::FileMaintenance::removeObsoleteFiles() {
     // The updater folder: the one the operator unpacked the update into and started it from, which
     // also holds the list. Nothing else is touched unless the operator puts it there.
-    const QString folder = m_seams.updaterFolder;
+    const QString folder = m_updaterFolder;
     FolderHandle::open(folder)
         .child(QStringLiteral("doc"))
         .rename(QStringLiteral("oplata"), QStringLiteral("Оплата"));

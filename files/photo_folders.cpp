@@ -1,13 +1,12 @@
-#include "app/main.h"
-
+#include "files/file_maintenance.h"
 #include "filesystem/folder_handle.h"
-
-#include <QCoreApplication>
+#include "seams/window_controls.h"
 
 #include <algorithm>
 #include <iterator>
 
 using filesystem::FolderHandle;
+using seams::WindowQueue;
 
 namespace {
 
@@ -23,7 +22,7 @@ constexpr PhotoToken photoTokens[] = {
 
 } // namespace
 
-QString TfmMain::DirNameForPhoto(const QString& s2) {
+QString files::FileMaintenance::DirNameForPhoto(const QString& s2) {
     // No token holds any of the nine characters, so one pass gives what the replacements in turn give.
     QString name;
     name.reserve(s2.size());
@@ -38,8 +37,8 @@ QString TfmMain::DirNameForPhoto(const QString& s2) {
     return name;
 }
 
-void TfmMain::RenameDirForPhoto(const QString& dir_name) {
-    const EventLoopScope scope(*this);
+void files::FileMaintenance::RenameDirForPhoto(const QString& dir_name) {
+    const WindowQueue::Scope scope(m_queue);
     const FolderHandle folder = FolderHandle::open(dir_name);
     for (const FolderHandle::Entry& entry : folder.entries()) {
         // A link to a folder is renamed itself; what it leads to is never touched.
@@ -49,12 +48,12 @@ void TfmMain::RenameDirForPhoto(const QString& dir_name) {
             if (encoded != entry.name)
                 folder.rename(entry.name, encoded);
         }
-        QCoreApplication::processEvents();
+        m_queue.runQueue();
     }
 }
 
-// The "foto" folder of the updater folder, for the same reason as the folder of Button5Click: the
-// operator decides what lies there.
-void TfmMain::Button4Click() {
-    RenameDirForPhoto(m_seams.updaterFolder + QStringLiteral("foto"));
+// The "foto" folder of the updater folder, for the same reason as the folder of the obsolete files:
+// the operator decides what lies there.
+void files::FileMaintenance::renamePhotoFolders() {
+    RenameDirForPhoto(m_updaterFolder + QStringLiteral("foto"));
 }

@@ -4,7 +4,7 @@
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/stale_companions.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QDateTime>
 #include <QTest>
@@ -119,7 +119,7 @@ class TestAddressMigration : public QObject {
 
     QString m_startFolder = QDir::currentPath();
     std::unique_ptr<RecordingRegistry> m_registry; // outlives the window that reads it
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
 
     QString m_updater;      // the window's updater folder
     QString m_installation; // vus_bistral's ProgrammPath
@@ -127,12 +127,12 @@ class TestAddressMigration : public QObject {
     QString m_spare;
     QString m_main;
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
 
     // A window whose updater folder is `folder` inside the fixture's one ("" for that folder).
     void makeWindow(const QString& folder = QString()) {
         f.reset();
-        f = std::make_unique<WindowFixture>(QString(), [this, folder](Seams& seams) {
+        f = std::make_unique<StepsFixture>(QString(), [this, folder](SeamsFixture::Seams& seams) {
             m_registry = std::make_unique<RecordingRegistry>(*seams.registry);
             seams.registry = m_registry.get();
             seams.updaterFolder += folder;
@@ -282,7 +282,7 @@ private Q_SLOTS:
         if (untouched != target)
             makeAdress(untouched, {}, {QStringLiteral("region")});
 
-        w().handle([this] { w().Update_base_adress(); });
+        f->handle([this] { w().Update_base_adress(); });
 
         QCOMPARE(shown(), QStringList());
         QVERIFY(f->log().isEmpty());
@@ -306,12 +306,12 @@ private Q_SLOTS:
         makeSoato({QStringLiteral("(1, 'Минск')"), QStringLiteral("(2, 'Брест')")});
         const QString target = m_updater + QStringLiteral("adress.accdb");
         makeAdress(target, {}, {QStringLiteral("region")});
-        w().handle([this] { w().Update_base_adress(); });
+        f->handle([this] { w().Update_base_adress(); });
         QCOMPARE(shown(), QStringList());
 
         execSql(w().ADOConnection2,
                 QStringLiteral("INSERT INTO soato (soato_id, soato_name) VALUES (3, 'Гродно')"));
-        w().handle([this] { w().Update_base_adress(); });
+        f->handle([this] { w().Update_base_adress(); });
         QCOMPARE(shown(), QStringList{QStringLiteral("error")});
         QVERIFY(f->log().isEmpty());
         // The failed statement ended ADOConnection1's use: with nothing open on it, it closed.
@@ -320,7 +320,7 @@ private Q_SLOTS:
         QCOMPARE(rowsIn(target, soatoRows), QStringLiteral("1|Минск;2|Брест"));
 
         runTool(QStringLiteral("sqlite3"), target, QStringLiteral("DROP TABLE soato_adress;\n"));
-        w().handle([this] { w().Update_base_adress(); });
+        f->handle([this] { w().Update_base_adress(); });
         QCOMPARE(shown(), QStringList{QStringLiteral("error")});
         QCOMPARE(rowsIn(target, soatoRows), QStringLiteral("1|Минск;2|Брест;3|Гродно"));
         QVERIFY(!w().ADOConnection1.Connected());
@@ -363,7 +363,7 @@ private Q_SLOTS:
         if (adressFile)
             makeAdress(target, {}, {QStringLiteral("region")});
 
-        w().handle([this] { w().Update_base_adress(); });
+        f->handle([this] { w().Update_base_adress(); });
 
         QCOMPARE(shown(), expected);
         QVERIFY(f->log().isEmpty());
@@ -402,7 +402,7 @@ private Q_SLOTS:
                                           : db::connectionString(other, QString()));
         open.Open();
 
-        w().handle([this] { w().Update_base_adress(); });
+        f->handle([this] { w().Update_base_adress(); });
 
         if (fails) {
             QCOMPARE(shown(), QStringList{QStringLiteral("error")});
@@ -461,7 +461,7 @@ private Q_SLOTS:
         }
         QCOMPARE(m_registry->reads, programmPathReads());
         QCOMPARE(f->log(), (QStringList{vusDone, adDone, dopDone}));
-        QCOMPARE(f->selectedRow(), 2);
+        QCOMPARE(f->activity.selectedRow, 2);
         QCOMPARE(shown(), QStringList());
         QCOMPARE(rowsIn(m_main, regionRows),
                  QStringLiteral("1|Минская|1;2|Брестская|2;3|Гомельская|3;4|Витебская|4"));
@@ -532,10 +532,10 @@ private Q_SLOTS:
                              addressTable(QStringLiteral("raion")),
                              insertInto(QStringLiteral("raion"), QStringLiteral("('Пинский', 3)"))});
         const QString moved = f->root + QStringLiteral("moved.accdb");
-        QObject::connect(f->window.get(), &TfmMain::logLineAdded, [&] {
+        f->activity.onLineAdded = [&](const QString&) {
             if (QFileInfo::exists(m_main))
                 QVERIFY(QFile::rename(m_main, moved));
-        });
+        };
 
         w().TransferAdress();
 

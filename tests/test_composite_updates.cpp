@@ -5,9 +5,8 @@
 #include "support/database_files.h"
 #include "support/school_database.h"
 #include "support/stale_companions.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
-#include <QPushButton>
 #include <QTest>
 
 namespace {
@@ -20,10 +19,10 @@ const QString noFileMessage =
 class TestCompositeUpdates : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
     QString m_school;
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
 
     // A database of the served program before the update, encrypted with the main password.
     void makeSchool(const QString& path, const QStringList& extra = {}) {
@@ -47,7 +46,7 @@ class TestCompositeUpdates : public QObject {
 
 private Q_SLOTS:
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         m_school = f->root + QStringLiteral("school.accdb");
         makeSchool(m_school, {QStringLiteral("INSERT INTO diploma (student_id) VALUES (1)")});
     }
@@ -58,7 +57,7 @@ private Q_SLOTS:
         w().UpdateBase();
         QCOMPARE(f->log(), (QStringList{QStringLiteral("Работа с базой данных..."),
                                         QStringLiteral("Работа с базой данных...")}));
-        QCOMPARE(f->selectedRow(), -1);
+        QCOMPARE(f->activity.selectedRow, -1);
         QVERIFY(f->dialogs.shown.isEmpty());
         QCOMPARE(rows(m_school, updatedColumns()), QStringLiteral("NULL|NULL"));
         QCOMPARE(rows(m_school, QStringLiteral("SELECT student_fam, gibdd_id FROM student")),
@@ -67,8 +66,8 @@ private Q_SLOTS:
                 QStringLiteral("INSERT INTO gibdd (student_id, Instruktor_id) VALUES (1, 2)"));
         QCOMPARE(rows(m_school, QStringLiteral("SELECT * FROM gibdd")),
                  QStringLiteral("1|1|NULL|NULL|2|NULL|NULL|NULL"));
-        QCOMPARE(f->ui().Button3->text(), QStringLiteral("2. Обновление успешно..."));
-        QVERIFY(!f->ui().Button3->isEnabled());
+        QCOMPARE(f->controls.updateButtonText, QStringLiteral("2. Обновление успешно..."));
+        QVERIFY(!f->controls.updateButtonEnabled);
 
         // Again: every probe succeeds and nothing changes.
         w().UpdateBase();
@@ -95,7 +94,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.request.initialFolder, f->updaterFolder);
         QVERIFY(!dialog.request.fileMustExist);
         QCOMPARE(rows(m_school, updatedColumns()), QStringLiteral("NULL|NULL"));
-        QVERIFY(!f->ui().Button3->isEnabled());
+        QVERIFY(!f->controls.updateButtonEnabled);
     }
 
     void updateBaseCancelled() {
@@ -103,19 +102,19 @@ private Q_SLOTS:
         QCOMPARE(f->dialogs.boxes(),
                  (QStringList{noFileMessage, QStringLiteral("update_3_7: Обновление прервано! ")}));
         QVERIFY(f->log().isEmpty());
-        QVERIFY(f->ui().Button3->isEnabled());
-        QCOMPARE(f->ui().Button3->text(), QStringLiteral("Обновить программу"));
+        QVERIFY(f->controls.updateButtonEnabled);
+        QCOMPARE(f->controls.updateButtonText, QStringLiteral("Обновить программу"));
     }
 
     // A registry path naming no file: the first probe and the first change fail, and the failure
     // reaches the window's error handling.
     void updateBaseOnAMissingFile() {
         schoolInRegistry(f->root + QStringLiteral("gone.accdb"));
-        w().handle([this] { w().UpdateBase(); });
+        f->handle([this] { w().UpdateBase(); });
         QCOMPARE(f->log(), QStringList{QStringLiteral("Работа с базой данных...")});
         QCOMPARE(f->dialogs.shown.size(), 1);
         QCOMPARE(f->dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
-        QVERIFY(f->ui().Button3->isEnabled());
+        QVERIFY(f->controls.updateButtonEnabled);
         QVERIFY(!QFileInfo::exists(f->root + QStringLiteral("gone.accdb")));
     }
 
@@ -136,7 +135,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.request.initialFolder, f->updaterFolder + QStringLiteral("in"));
         QVERIFY(dialog.request.fileMustExist);
         QCOMPARE(f->dialogs.boxes(), QStringList());
-        QVERIFY(!f->ui().Button3->isEnabled());
+        QVERIFY(!f->controls.updateButtonEnabled);
         QVERIFY(!w().ADOConnection1.Connected());
     }
 
@@ -178,7 +177,7 @@ private Q_SLOTS:
                       QStringLiteral("SELECT car_name, car_ad FROM car")),
                  QStringLiteral("ГАЗ|True;КамАЗ|True"));
         QCOMPARE(readBytes(chosen), chosenBefore);
-        QVERIFY(!f->ui().Button3->isEnabled());
+        QVERIFY(!f->controls.updateButtonEnabled);
     }
 
     // A failing column step shows its own box, then the composite's; AddColumnTeach_obj shows none of

@@ -1,9 +1,9 @@
-// The main window's database connections: their settings, connectToBaseUser, connectToBase2 and
-// the closing of both with the window.
+// The database steps' connections: their settings, connectToBaseUser, connectToBase2 and the
+// closing of both (FormClose, which the window runs as it closes).
 
 #include "db/database_files.h"
 #include "support/database_files.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QTest>
 
@@ -25,14 +25,14 @@ QString carsOf(DbConnection& connection) {
 class TestConnections : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
     QString m_school; // encrypted with the main password
     QString m_other;  // the same, another file
     QString m_adress; // no password
 
 private Q_SLOTS:
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         m_school = f->dir.filePath(QStringLiteral("school.accdb"));
         m_other = f->dir.filePath(QStringLiteral("other.accdb"));
         m_adress = f->dir.filePath(QStringLiteral("adress.accdb"));
@@ -47,7 +47,7 @@ private Q_SLOTS:
     void cleanup() { f.reset(); }
 
     void componentSettings() {
-        TfmMain& w = *f->window;
+        db::DatabaseSteps& w = *f->steps;
         for (DbConnection* connection : {&w.ADOConnection1, &w.ADOConnection2}) {
             QCOMPARE(connection->Provider(), QStringLiteral("Microsoft.ACE.OLEDB.12.0"));
             QVERIFY(!connection->LoginPrompt());
@@ -65,7 +65,7 @@ private Q_SLOTS:
     }
 
     void connectToBaseUser() {
-        TfmMain& w = *f->window;
+        db::DatabaseSteps& w = *f->steps;
         QVERIFY(w.connectToBaseUser(m_school, db::mainDatabasePassword));
         QVERIFY(w.ADOConnection1.Connected()); // stays open after the explicit open
         QCOMPARE(
@@ -87,7 +87,7 @@ private Q_SLOTS:
     }
 
     void missingFileIsFalseSilently() {
-        TfmMain& w = *f->window;
+        db::DatabaseSteps& w = *f->steps;
         QVERIFY(
             !w.connectToBaseUser(f->dir.filePath(QStringLiteral("none.accdb")), db::mainDatabasePassword));
         QVERIFY(!w.ADOConnection1.Connected());
@@ -111,7 +111,7 @@ private Q_SLOTS:
     void refusedOpenShowsEachProviderError() {
         QFETCH(int, connection);
         QFETCH(QString, pswd);
-        TfmMain& w = *f->window;
+        db::DatabaseSteps& w = *f->steps;
         const bool connected =
             connection == 1 ? w.connectToBaseUser(m_school, pswd) : w.connectToBase2(m_school, pswd);
         QVERIFY(!connected);
@@ -128,7 +128,7 @@ private Q_SLOTS:
     }
 
     void emptyPasswordOpensAPlainDatabase() {
-        TfmMain& w = *f->window;
+        db::DatabaseSteps& w = *f->steps;
         QVERIFY(w.connectToBaseUser(m_adress, QString()));
         QVERIFY(
             w.ADOConnection1.ConnectionString().endsWith(QStringLiteral("Jet OLEDB:Database Password=;")));
@@ -136,7 +136,7 @@ private Q_SLOTS:
     }
 
     void connectToBase2ClosesFirst() {
-        TfmMain& w = *f->window;
+        db::DatabaseSteps& w = *f->steps;
         QVERIFY(w.connectToBase2(m_school, db::mainDatabasePassword));
         w.ADOTable2.setTableName(QStringLiteral("car"));
         w.ADOTable2.Open();
@@ -150,8 +150,8 @@ private Q_SLOTS:
         QCOMPARE(f->dialogs.shown.size(), 1);
     }
 
-    void closingTheWindowClosesBoth() {
-        TfmMain& w = *f->window;
+    void formCloseClosesBoth() {
+        db::DatabaseSteps& w = *f->steps;
         QVERIFY(w.connectToBaseUser(m_school, db::mainDatabasePassword));
         QVERIFY(w.connectToBase2(m_other, db::mainDatabasePassword));
         w.ADOTable1.setTableName(QStringLiteral("car"));
@@ -159,8 +159,7 @@ private Q_SLOTS:
         w.ADOTable1.Insert();
         w.ADOTable1.FieldByName(QStringLiteral("car_name")).setAsString(QStringLiteral("posted"));
         w.ADOTable1.Post();
-        w.show();
-        QVERIFY(w.close());
+        f->handle([&] { w.FormClose(); });
         QVERIFY(!w.ADOConnection1.Connected());
         QVERIFY(!w.ADOConnection2.Connected());
         QVERIFY(!w.ADOTable1.Active());

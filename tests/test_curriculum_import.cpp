@@ -5,7 +5,7 @@
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QTest>
 
@@ -123,11 +123,11 @@ const QString targetSubjectsAfterImport =
 class TestCurriculumImport : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
     QString m_curriculum;
     QString m_target;
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
 
     void curriculum(const QStringList& statements) {
         execSql(m_curriculum, db::curriculumDatabasePassword, statements);
@@ -137,13 +137,13 @@ class TestCurriculumImport : public QObject {
 
     // The import as a handler of the window runs it: an escaping error would show the error box.
     void import() {
-        w().handle([this] { w().Update_vus_845(); });
+        f->handle([this] { w().Update_vus_845(); });
     }
     void verifyNoBoxes() { QVERIFY2(f->dialogs.shown.isEmpty(), qPrintable(f->dialogs.boxes().join(u'\n'))); }
 
 private Q_SLOTS:
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         m_curriculum = f->updaterFolder + QStringLiteral("res/vus_845.accdb");
         m_target = f->dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(m_curriculum, db::curriculumDatabasePassword);

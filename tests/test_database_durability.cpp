@@ -8,7 +8,7 @@
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/stale_companions.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -312,8 +312,8 @@ private Q_SLOTS:
         if (!mountPoint.mounted)
             QSKIP("cannot mount a tmpfs here");
 
-        WindowFixture f;
-        TfmMain& w = *f.window;
+        StepsFixture f;
+        db::DatabaseSteps& w = *f.steps;
         const QString target = mountPoint.filePath(QStringLiteral("target.accdb"));
         const QString source = path(QStringLiteral("source.accdb"));
         makeDatabase(target, password, carTable(1, QStringLiteral("ряд")));

@@ -6,7 +6,7 @@
 #include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "support/database_files.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QDir>
 #include <QTest>
@@ -86,7 +86,7 @@ class TestDatabaseFaults : public QObject {
     Q_OBJECT
 
     // The one box of a refused connect: the provider's description, as the connection lists it.
-    static QString providerBox(WindowFixture& f, DbConnection& connection) {
+    static QString providerBox(StepsFixture& f, DbConnection& connection) {
         if (f.dialogs.shown.size() != 1 || connection.Errors().size() != 1)
             return QStringLiteral("%1 boxes, %2 provider errors")
                 .arg(f.dialogs.shown.size())
@@ -112,8 +112,8 @@ private Q_SLOTS:
     void lockedFile() {
         QFETCH(QString, pswd);
         QFETCH(int, connection);
-        WindowFixture f;
-        TfmMain& w = *f.window;
+        StepsFixture f;
+        db::DatabaseSteps& w = *f.steps;
         const QString path = f.dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(path, pswd, carTable());
         const auto connect = [&] {
@@ -142,8 +142,8 @@ private Q_SLOTS:
     // Locked while the connection is open: the statement fails with the provider's message, the
     // window reports it and stays usable, and the statement goes through once the lock is released.
     void lockTakenWhileOpen() {
-        WindowFixture f;
-        TfmMain& w = *f.window;
+        StepsFixture f;
+        db::DatabaseSteps& w = *f.steps;
         const QString path = f.dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(path, db::mainDatabasePassword, carTable());
         QVERIFY(w.connectToBaseUser(path, db::mainDatabasePassword));
@@ -151,7 +151,7 @@ private Q_SLOTS:
 
         Holder holder(path, db::mainDatabasePassword);
         QVERIFY(holder.holding());
-        w.handle([&] { w.ADOQuery1.ExecSQL(); });
+        f.handle([&] { w.ADOQuery1.ExecSQL(); });
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, Kind::Error);
         const QString locked =
@@ -161,7 +161,7 @@ private Q_SLOTS:
         QCOMPARE(w.ADOConnection1.Errors()[0].Description, locked);
 
         QVERIFY(holder.release());
-        w.handle([&] { w.ADOQuery1.ExecSQL(); });
+        f.handle([&] { w.ADOQuery1.ExecSQL(); });
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(rowsOf(w.ADOConnection1, QStringLiteral("SELECT car_name FROM car WHERE car_id = 1")),
                  QStringLiteral("renamed"));
@@ -188,8 +188,8 @@ private Q_SLOTS:
         QFETCH(QString, pswd);
         QFETCH(int, extra);
         QFETCH(QString, message);
-        WindowFixture f;
-        TfmMain& w = *f.window;
+        StepsFixture f;
+        db::DatabaseSteps& w = *f.steps;
         const QString path = f.dir.filePath(QStringLiteral("school.accdb"));
         const QString sound = f.dir.filePath(QStringLiteral("sound.accdb"));
         makeDatabase(path, pswd, carTable());

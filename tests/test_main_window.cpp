@@ -1,4 +1,7 @@
 #include "app/qt_dialogs.h"
+#include "db/database_files.h"
+#include "support/database_files.h"
+#include "support/folder_tree.h"
 #include "support/window_fixture.h"
 #include "ui_about.h"
 
@@ -363,6 +366,45 @@ private Q_SLOTS:
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
         QVERIFY(f.log().isEmpty());
+    }
+
+    // The photo folders' walk runs the window's events after every entry: what the operator starts
+    // meanwhile runs inside the walk, and a close waits until the walk is over.
+    void eventsRunDuringThePhotoFolderWalk() {
+        WindowFixture f;
+        const QString photos = f.dir.filePath(QStringLiteral("photos"));
+        QVERIFY(folder_tree::makeFolder(photos + QStringLiteral("/a?")));
+        QVERIFY(folder_tree::makeFolder(photos + QStringLiteral("/b?")));
+        f.window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
+        QStringList seen;
+        bool visibleAfterClose = false;
+        QTimer::singleShot(0, f.window.get(), [&] {
+            seen = folder_tree::list(photos);
+            f.window->close();
+            visibleAfterClose = f.window->isVisible();
+        });
+        f.window->RenameDirForPhoto(photos);
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen.filter(QStringLiteral("_qst_")).size(), 1);
+        QVERIFY(visibleAfterClose);
+        QVERIFY(!f.window->isVisible());
+        QCOMPARE(folder_tree::list(photos), (QStringList{"a_qst_/", "b_qst_/"}));
+    }
+
+    // The window's close runs FormClose: both connections of the database steps close with it.
+    void closingTheWindowClosesBothConnections() {
+        WindowFixture f;
+        const QString school = f.dir.filePath(QStringLiteral("school.accdb"));
+        makeDatabase(school, db::mainDatabasePassword);
+        QVERIFY(f.window->connectToBaseUser(school, db::mainDatabasePassword));
+        QVERIFY(f.window->connectToBase2(school, db::mainDatabasePassword));
+        f.window->show();
+        QVERIFY(f.window->close());
+        QVERIFY(!f.window->database().ADOConnection1.Connected());
+        QVERIFY(!f.window->database().ADOConnection2.Connected());
+        for (const RecordingDialogs::Shown& shown : f.dialogs.shown)
+            QVERIFY2(shown.kind != RecordingDialogs::Shown::Kind::Error, qPrintable(shown.text));
     }
 };
 

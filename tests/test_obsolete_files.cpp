@@ -1,8 +1,7 @@
+#include "support/files_fixture.h"
 #include "support/folder_tree.h"
-#include "support/window_fixture.h"
 #include "text/codepage.h"
 
-#include <QPushButton>
 #include <QStringEncoder>
 #include <QTest>
 
@@ -34,8 +33,8 @@ QByteArray listBytes(const QStringList& lines, Encoding encoding, const QString&
     return text::encode(text, text::Page::Ansi);
 }
 
-// A window whose list file and target folder live in a temporary folder, with a folder outside the
-// target for what must survive.
+// The file maintenance whose list file and target folder live in a temporary folder, with a folder outside
+// the target for what must survive.
 struct Fixture {
     Fixture() {
         target = f.dir.filePath(QStringLiteral("target")) + u'/';
@@ -51,7 +50,7 @@ struct Fixture {
     }
     QString at(const QString& relative) const { return target + relative; }
 
-    WindowFixture f;
+    FilesFixture f;
     QString target;
     QString outside;
 };
@@ -88,7 +87,7 @@ private Q_SLOTS:
         QVERIFY(x.writeList(
             listBytes({"top.txt", "doc\\a.txt", "doc\\Оплата\\Акт №1.doc", "doc/sub\\b.txt", "doc/sub/c.txt"},
                       encoding, lineBreak, breakAtEnd)));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target), (QStringList{"doc/", "doc/other/", "doc/other/d.txt", "keep.txt"}));
         QVERIFY(x.f.dialogs.shown.isEmpty());
         QVERIFY(x.f.log().isEmpty());
@@ -102,7 +101,7 @@ private Q_SLOTS:
         // folder, a missing file is passed over, and the deletions go on.
         QVERIFY(x.writeList(QStringList{"", "missing.txt", " a.txt", "a.txt ", "folder", "folder/",
                                         "doc/x/y.txt/", " spaced.txt ", "A.TXT", "doc//x\\\\.\\y.txt"}));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target),
                  (QStringList{"a.txt", "doc/", "doc/keep.txt", "folder/", "folder/inner.txt"}));
     }
@@ -118,7 +117,7 @@ private Q_SLOTS:
         QVERIFY(QFile::setPermissions(x.at(QStringLiteral("doc/group-only.txt")),
                                       QFileDevice::ReadOwner | QFileDevice::WriteOwner));
         QVERIFY(x.writeList(QStringList{"doc/locked.txt", "doc/plain.txt", "doc/group-only.txt"}));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target), (QStringList{"doc/", "doc/locked.txt"}));
         QVERIFY(x.f.dialogs.shown.isEmpty());
     }
@@ -130,7 +129,7 @@ private Q_SLOTS:
         QVERIFY(makeFile(x.at(QStringLiteral("keep.txt"))));
         QVERIFY(makeFile(x.at(marked)));
         QVERIFY(x.writeList(QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFkeep.txt\r\n")));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target), QStringList{"keep.txt"});
     }
 
@@ -139,7 +138,7 @@ private Q_SLOTS:
         QVERIFY(makeFolder(x.at(QStringLiteral("doc/empty/deeper"))));
         QVERIFY(makeFile(x.at(QStringLiteral("kept.txt"))));
         QVERIFY(x.writeList(QByteArray()));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target), QStringList{"kept.txt"});
     }
 
@@ -164,7 +163,7 @@ private Q_SLOTS:
         QVERIFY(makeFile(x.at(QStringLiteral("doc/sub/inside.txt"))));
         const QStringList outsideBefore = list(x.outside);
         QVERIFY(x.writeList(QStringList{line.replace(QStringLiteral("<outside>"), x.outside)}));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.outside), outsideBefore);
         // The link keeps "doc", and the pruning does not go behind it.
         QCOMPARE(list(x.target),
@@ -185,7 +184,7 @@ private Q_SLOTS:
         QVERIFY(makeLink(x.outside, x.at(QStringLiteral("doc/link"))));
         QVERIFY(makeFile(x.outside + QStringLiteral("/inside.txt")));
         QVERIFY(x.writeList(QStringList{line}));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target), (QStringList{"doc/", "doc/keep.txt", "doc/link@"}));
         QCOMPARE(list(x.outside), QStringList{"inside.txt"});
     }
@@ -196,7 +195,7 @@ private Q_SLOTS:
         QVERIFY(makeLink(x.outside + QStringLiteral("/victim.txt"), x.at(QStringLiteral("doc/file-link"))));
         QVERIFY(makeLink(x.outside, x.at(QStringLiteral("doc/folder-link"))));
         QVERIFY(x.writeList(QStringList{"doc/file-link", "doc/folder-link"}));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QVERIFY(list(x.target).isEmpty());
         QCOMPARE(list(x.outside), QStringList{"victim.txt"});
     }
@@ -206,7 +205,7 @@ private Q_SLOTS:
         Fixture x;
         QVERIFY(makeFile(x.at(QStringLiteral("C:/victim.txt"))));
         QVERIFY(x.writeList(QStringList{"C:\\victim.txt", "C:victim.txt"}));
-        x.f.window->RemoveFiles(x.target);
+        x.f.files.RemoveFiles(x.target);
         QCOMPARE(list(x.target), (QStringList{"C:/", "C:/victim.txt"}));
     }
 
@@ -219,7 +218,7 @@ private Q_SLOTS:
         QVERIFY(makeFile(x.at(QStringLiteral("doc/dotfile/.hidden"))));
         QVERIFY(makeFolder(x.outside + QStringLiteral("/empty/deeper")));
         QVERIFY(makeLink(x.outside + QStringLiteral("/empty"), x.at(QStringLiteral("doc/linked/link"))));
-        QVERIFY(!x.f.window->RemoveEmptyFolders(x.at(QStringLiteral("doc"))));
+        QVERIFY(!x.f.files.RemoveEmptyFolders(x.at(QStringLiteral("doc"))));
         QCOMPARE(list(x.target), (QStringList{"doc/", "doc/.dotted/", "doc/.dotted/inner/", "doc/dotfile/",
                                               "doc/dotfile/.hidden", "doc/kept/", "doc/kept/x/",
                                               "doc/kept/x/file.txt", "doc/linked/", "doc/linked/link@"}));
@@ -239,7 +238,7 @@ private Q_SLOTS:
         Fixture x;
         for (const QString& folder : folders)
             QVERIFY(makeFolder(x.at(folder)));
-        QCOMPARE(x.f.window->RemoveEmptyFolders(x.at(QStringLiteral("doc"))), removed);
+        QCOMPARE(x.f.files.RemoveEmptyFolders(x.at(QStringLiteral("doc"))), removed);
         QVERIFY(list(x.target).isEmpty());
     }
 
@@ -247,31 +246,31 @@ private Q_SLOTS:
         Fixture x;
         QVERIFY(makeFolder(x.outside + QStringLiteral("/empty")));
         QVERIFY(makeLink(x.outside, x.at(QStringLiteral("doc"))));
-        QVERIFY(!x.f.window->RemoveEmptyFolders(x.at(QStringLiteral("doc"))));
+        QVERIFY(!x.f.files.RemoveEmptyFolders(x.at(QStringLiteral("doc"))));
         QCOMPARE(list(x.target), QStringList{"doc@"});
         QCOMPARE(list(x.outside), QStringList{"empty/"});
     }
 
     void button5RenamesAndRemoves() {
-        WindowFixture f;
+        FilesFixture f;
         const QString folder = f.updaterFolder;
         QVERIFY(makeFile(folder + QStringLiteral("doc/oplata/Счёт.doc")));
         QVERIFY(makeFile(folder + QStringLiteral("doc/old.doc")));
         QVERIFY(makeFolder(folder + QStringLiteral("doc/empty")));
         QVERIFY(makeFile(folder + QStringLiteral("res/files.txt"), QByteArray("doc\\old.doc\r\n")));
-        f.ui().Button5->click();
+        f.handle([&] { f.files.removeObsoleteFiles(); });
         QVERIFY(f.dialogs.shown.isEmpty());
         QCOMPARE(list(folder),
                  (QStringList{"doc/", "doc/Оплата/", "doc/Оплата/Счёт.doc", "res/", "res/files.txt"}));
     }
 
     void button5KeepsATakenName() {
-        WindowFixture f;
+        FilesFixture f;
         const QString folder = f.updaterFolder;
         QVERIFY(makeFile(folder + QStringLiteral("doc/oplata/a.doc")));
         QVERIFY(makeFolder(folder + QStringLiteral("doc/Оплата")));
         QVERIFY(makeFile(folder + QStringLiteral("res/files.txt"), QByteArray("doc/oplata/a.doc\n")));
-        f.ui().Button5->click();
+        f.handle([&] { f.files.removeObsoleteFiles(); });
         QVERIFY(f.dialogs.shown.isEmpty());
         // The empty "Оплата" is not replaced; the removal goes on and prunes both.
         QCOMPARE(list(folder), (QStringList{"res/", "res/files.txt"}));
@@ -287,7 +286,7 @@ private Q_SLOTS:
     }
     void button5WithoutList() {
         QFETCH(QString, instead);
-        WindowFixture f;
+        FilesFixture f;
         const QString folder = f.updaterFolder;
         const QString list = folder + QStringLiteral("res/files.txt");
         QVERIFY(makeFile(folder + QStringLiteral("doc/oplata/a.doc")));
@@ -299,7 +298,7 @@ private Q_SLOTS:
             QVERIFY(::mkfifo(QFile::encodeName(list).constData(), 0600) == 0);
         else if (instead == u"zero")
             QVERIFY(makeLink(QStringLiteral("/dev/zero"), list));
-        f.ui().Button5->click();
+        f.handle([&] { f.files.removeObsoleteFiles(); });
         QCOMPARE(f.dialogs.shown.size(), 1);
         QCOMPARE(f.dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
         QVERIFY2(f.dialogs.shown[0].text.startsWith(QStringLiteral("Не удаётся открыть файл \"") + folder +

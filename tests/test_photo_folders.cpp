@@ -1,10 +1,8 @@
+#include "support/files_fixture.h"
 #include "support/folder_tree.h"
-#include "support/window_fixture.h"
 
-#include <QPushButton>
 #include <QTest>
 
-#include <QTimer>
 #include <dirent.h>
 #include <sys/stat.h>
 
@@ -38,11 +36,11 @@ private Q_SLOTS:
     void dirNameForPhoto() {
         QFETCH(QString, name);
         QFETCH(QString, encoded);
-        QCOMPARE(TfmMain::DirNameForPhoto(name), encoded);
+        QCOMPARE(files::FileMaintenance::DirNameForPhoto(name), encoded);
     }
 
     void renameDirForPhoto() {
-        WindowFixture f;
+        FilesFixture f;
         const QString photos = f.dir.filePath(QStringLiteral("photos"));
         const QString outside = f.dir.filePath(QStringLiteral("outside"));
         for (const char* folder : {"x?y:z/in?ner", "plain", ".dot|ted", "a\\:*|\"<>?b", "t?", "t_qst_", "u*"})
@@ -56,7 +54,7 @@ private Q_SLOTS:
         QVERIFY(makeFile(outside + QStringLiteral("/g?.jpg")));
         QVERIFY(makeLink(outside + QStringLiteral("/g?.jpg"), photos + QStringLiteral("/g?")));
         QVERIFY(makeLink(outside + QStringLiteral("/gone?"), photos + QStringLiteral("/d?")));
-        f.window->RenameDirForPhoto(photos);
+        f.files.RenameDirForPhoto(photos);
         QCOMPARE(list(photos),
                  (QStringList{".dot_vsl_ted/", "a_psl__2pn__str__vsl__kvc__lss__big__qst_b/", "d?@", "f?.jpg",
                               "g?@", "l_qst_@", "plain/", "t?/", "t?/photo.jpg", "t_qst_/", "u*/", "u_str_",
@@ -70,13 +68,13 @@ private Q_SLOTS:
 
     // A name is renamed by its bytes: one that is not UTF-8 keeps every other byte as it was.
     void namesThatAreNotUtf8() {
-        WindowFixture f;
+        FilesFixture f;
         const QByteArray photos = QFile::encodeName(f.dir.filePath(QStringLiteral("photos")));
         QVERIFY(::mkdir(photos.constData(), 0755) == 0);
         for (const QByteArray& name :
              {QByteArray("\xFF?\xC3(:"), QByteArray("\xED\xB2\x80*"), QByteArray("\xC0\xAFkeep")})
             QVERIFY(::mkdir((photos + '/' + name).constData(), 0755) == 0);
-        f.window->RenameDirForPhoto(QFile::decodeName(photos));
+        f.files.RenameDirForPhoto(QFile::decodeName(photos));
         QStringList seen;
         DIR* dir = ::opendir(photos.constData());
         QVERIFY(dir);
@@ -92,43 +90,43 @@ private Q_SLOTS:
     }
 
     void missingFolderDoesNothing() {
-        WindowFixture f;
-        f.window->RenameDirForPhoto(f.dir.filePath(QStringLiteral("missing")));
+        FilesFixture f;
+        f.files.RenameDirForPhoto(f.dir.filePath(QStringLiteral("missing")));
         QVERIFY(f.dialogs.shown.isEmpty());
     }
 
     void button4RenamesThePhotoFolder() {
-        WindowFixture f;
+        FilesFixture f;
         QVERIFY(makeFolder(f.updaterFolder + QStringLiteral("foto/Петров: 10?")));
         QVERIFY(makeFolder(f.updaterFolder + QStringLiteral("other?")));
-        f.ui().Button4->click();
+        f.handle([&] { f.files.renamePhotoFolders(); });
         QCOMPARE(list(f.updaterFolder),
                  (QStringList{"foto/", "foto/Петров_2pn_ 10_qst_/", "other?/", "res/"}));
         QVERIFY(f.dialogs.shown.isEmpty());
     }
 
-    // The window runs its events after every entry: what the operator starts meanwhile runs inside the
-    // walk, and a close waits until the walk is over.
-    void eventsRunDuringTheWalk() {
-        WindowFixture f;
+    // The walk lets the queue run after every entry, all of it inside one scope of the operation, so
+    // that the window answers meanwhile and a close waits for the walk.
+    void theQueueRunsAfterEveryEntry() {
+        FilesFixture f;
         const QString photos = f.dir.filePath(QStringLiteral("photos"));
         QVERIFY(makeFolder(photos + QStringLiteral("/a?")));
         QVERIFY(makeFolder(photos + QStringLiteral("/b?")));
-        f.window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.window.get()));
-        QStringList seen;
-        bool visibleAfterClose = false;
-        QTimer::singleShot(0, f.window.get(), [&] {
-            seen = list(photos);
-            f.window->close();
-            visibleAfterClose = f.window->isVisible();
-        });
-        f.window->RenameDirForPhoto(photos);
-        QCOMPARE(seen.size(), 2);
-        QCOMPARE(seen.filter(QStringLiteral("_qst_")).size(), 1);
-        QVERIFY(visibleAfterClose);
-        QVERIFY(!f.window->isVisible());
-        QCOMPARE(list(photos), (QStringList{"a_qst_/", "b_qst_/"}));
+        QVERIFY(makeFile(photos + QStringLiteral("/c?.jpg"), "photo"));
+        QList<int> renamedWhenRun;
+        QList<int> depthWhenRun;
+        f.queue.onRun = [&] {
+            renamedWhenRun.append(int(list(photos).filter(QStringLiteral("_qst_")).size()));
+            depthWhenRun.append(f.queue.depth);
+        };
+        f.files.RenameDirForPhoto(photos);
+        QCOMPARE(f.queue.runs, 3);
+        QCOMPARE(depthWhenRun, (QList<int>{1, 1, 1}));
+        // Whatever the order of the entries, the queue ran once between the two renames.
+        QVERIFY(renamedWhenRun.contains(1));
+        QCOMPARE(renamedWhenRun.last(), 2);
+        QCOMPARE(f.queue.depth, 0);
+        QCOMPARE(list(photos), (QStringList{"a_qst_/", "b_qst_/", "c?.jpg"}));
     }
 };
 

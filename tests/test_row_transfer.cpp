@@ -4,7 +4,7 @@
 
 #include "db/database_files.h"
 #include "support/database_files.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QTest>
 
@@ -46,11 +46,11 @@ QString schoolTable(const QString& extra = QString()) {
 class TestRowTransfer : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
     QString m_first;  // on ADOConnection1
     QString m_second; // on ADOConnection2
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
     void exec1(const QString& sql) { execSql(w().ADOConnection1, sql); }
     void exec2(const QString& sql) { execSql(w().ADOConnection2, sql); }
     QString rows1(const QString& sql) { return rowsOf(w().ADOConnection1, sql); }
@@ -82,7 +82,7 @@ class TestRowTransfer : public QObject {
 
 private Q_SLOTS:
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         m_first = f->dir.filePath(QStringLiteral("first.accdb"));
         m_second = f->dir.filePath(QStringLiteral("second.accdb"));
         makeDatabase(m_first, db::mainDatabasePassword);
@@ -389,7 +389,7 @@ private Q_SLOTS:
         for (const char* row : {"(3, 1)", "(1, 2)", "(3, 3)", "(2, 4)", "(1, 5)", "(NULL, 6)"})
             exec2(QStringLiteral("INSERT INTO obob_uch_plan (category_tc_id, obob_hours) VALUES ") +
                   QString::fromLatin1(row));
-        w().AddToLog(QStringLiteral("Начало"));
+        f->activity.AddToLog(QStringLiteral("Начало"));
         w().copyPlan();
         // A Null category reads as 0; the rows of each missing category in the source's order.
         QCOMPARE(rows1(QStringLiteral("SELECT * FROM obob_uch_plan ORDER BY obob_uch_plan_id")),
@@ -438,14 +438,14 @@ private Q_SLOTS:
             target.append(category);
         postPlanRows(w().ADOConnection1, target);
 
-        w().AddToLog(QStringLiteral("Начало"));
-        w().AppendToLog(QStringLiteral("Последняя строка"));
+        f->activity.AddToLog(QStringLiteral("Начало"));
+        f->activity.AppendToLog(QStringLiteral("Последняя строка"));
         QStringList replaced;
         QList<int> selected;
-        connect(f->window.get(), &TfmMain::logLastLineReplaced, this, [&](const QString& line) {
+        f->activity.onLastLineReplaced = [&](const QString& line) {
             replaced.append(line);
-            selected.append(f->selectedRow());
-        });
+            selected.append(f->activity.selectedRow);
+        };
         w().copyPlan();
 
         const QString dotted = QStringLiteral("Последняя строка") + QString(dots, u'.');
@@ -489,7 +489,7 @@ private Q_SLOTS:
         for (const char* row : {"(1, 0)", "(2, 1)", "(1, 2)", "(5000000000, 3)", "(1, 4)"})
             exec2(QStringLiteral("INSERT INTO obob_uch_plan (category_tc_id, obob_hours) VALUES ") +
                   QString::fromLatin1(row));
-        w().AddToLog(QStringLiteral("Начало"));
+        f->activity.AddToLog(QStringLiteral("Начало"));
         w().copyPlan();
         QCOMPARE(f->log(), (QStringList{QStringLiteral("Начало"),
                                         QStringLiteral("Ошибка обновления таблицы = obob_uch_plan")}));
@@ -503,7 +503,7 @@ private Q_SLOTS:
                              "PRIMARY KEY, category_tc_id INTEGER)"));
         exec2(planTable);
         postPlanRows(w().ADOConnection2, {1, 2});
-        w().AddToLog(QStringLiteral("Начало"));
+        f->activity.AddToLog(QStringLiteral("Начало"));
         w().copyPlan();
         QCOMPARE(f->log(), (QStringList{QStringLiteral("Начало"),
                                         QStringLiteral("Ошибка обновления таблицы = obob_uch_plan")}));

@@ -5,7 +5,7 @@
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/school_database.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
 #include <QTest>
 
@@ -18,17 +18,18 @@ using data_access::ftAutoInc;
 
 namespace {
 
-using Step = std::function<bool(TfmMain&)>;
+using Step = std::function<bool(db::DatabaseSteps&)>;
 
 Step step(const QString& name) {
     static const QMap<QString, Step> steps = {
-        {QStringLiteral("AddColumnGrafikHours"), [](TfmMain& w) { return w.AddColumnGrafikHours(); }},
-        {QStringLiteral("AddColumnGruppa"), [](TfmMain& w) { return w.AddColumnGruppa(); }},
-        {QStringLiteral("AddColumnStudent"), [](TfmMain& w) { return w.AddColumnStudent(); }},
-        {QStringLiteral("AddColumnTeach_obj"), [](TfmMain& w) { return w.AddColumnTeach_obj(); }},
+        {QStringLiteral("AddColumnGrafikHours"),
+         [](db::DatabaseSteps& w) { return w.AddColumnGrafikHours(); }},
+        {QStringLiteral("AddColumnGruppa"), [](db::DatabaseSteps& w) { return w.AddColumnGruppa(); }},
+        {QStringLiteral("AddColumnStudent"), [](db::DatabaseSteps& w) { return w.AddColumnStudent(); }},
+        {QStringLiteral("AddColumnTeach_obj"), [](db::DatabaseSteps& w) { return w.AddColumnTeach_obj(); }},
         {QStringLiteral("CreateTableGrafikVojdenija"),
-         [](TfmMain& w) { return w.CreateTableGrafikVojdenija(); }},
-        {QStringLiteral("CreateTableSpravka"), [](TfmMain& w) { return w.CreateTableSpravka(); }},
+         [](db::DatabaseSteps& w) { return w.CreateTableGrafikVojdenija(); }},
+        {QStringLiteral("CreateTableSpravka"), [](db::DatabaseSteps& w) { return w.CreateTableSpravka(); }},
     };
     return steps.value(name);
 }
@@ -40,13 +41,12 @@ const QString notCorrect = QStringLiteral("Внимание: Обновлени�
 class TestSchemaSteps : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
-    QStringList m_lines; // each line as written: "A " selected, "P " not
+    std::unique_ptr<StepsFixture> f;
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
     DbConnection& db() { return w().ADOConnection1; }
     QString rows(const QString& sql) { return rowsOf(db(), sql); }
-    QStringList takeLines() { return std::exchange(m_lines, {}); }
+    QStringList takeLines() { return std::exchange(f->activity.marked, {}); }
 
     static QStringList marked(std::initializer_list<const char*> lines) {
         QStringList out;
@@ -58,7 +58,7 @@ class TestSchemaSteps : public QObject {
 private Q_SLOTS:
     // A school database without the steps' columns, on ADOConnection1 as the composite update sets it.
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         const QString school = f->dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(school, db::mainDatabasePassword);
         QVERIFY(w().connectToBaseUser(school, db::mainDatabasePassword));
@@ -67,13 +67,8 @@ private Q_SLOTS:
         execSql(db(), QStringLiteral(
                           "INSERT INTO teach_obj (teach_obj_name, teach_obj_cycle, teach_obj_sokr) VALUES "
                           "('вождение в городе', 'Специальный', 'ВГ')"));
-        QObject::connect(f->window.get(), &TfmMain::logLineAdded, this,
-                         [this](const QString& line) { m_lines.append(f->markedBySelection(line)); });
     }
-    void cleanup() {
-        f.reset();
-        m_lines.clear();
-    }
+    void cleanup() { f.reset(); }
 
     void fixedStepsChangeOnceThenNothing_data() {
         QTest::addColumn<QString>("name");
@@ -240,7 +235,7 @@ private Q_SLOTS:
         w().modify_stroenie();
         QCOMPARE(rows(QStringLiteral("SELECT student_live_stroenie FROM student")),
                  QStringLiteral("корпус 2"));
-        QVERIFY(m_lines.size() == 2); // AddColumnStudent's own lines only
+        QVERIFY(f->activity.marked.size() == 2); // AddColumnStudent's own lines only
     }
 
     void createTables_data() {

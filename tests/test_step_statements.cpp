@@ -1,36 +1,26 @@
-// Every SQL text the migration steps send, run as they write it through the main window's
-// components on encrypted databases: probes, column and table changes, category fixes, the
-// composite update, row transfers, the curriculum import and the address migration.
+// Every SQL text the migration steps send, as the steps send it, run on encrypted databases: probes,
+// column and table changes, category fixes, the composite update, row transfers, the curriculum
+// import and the address migration. Each step runs itself; the test reads the statements it handed
+// to its queries and what they did.
 
+#include "data_access/data_access_error.h"
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"
 #include "support/school_database.h"
-#include "support/window_fixture.h"
+#include "support/steps_fixture.h"
 
+#include <QFileInfo>
 #include <QTest>
 
-using data_access::DataAccessError;
-using data_access::DbFieldDef;
+#include <utility>
+
 using data_access::DbQuery;
 using data_access::ftAutoInc;
 using data_access::ftBoolean;
 using data_access::ftInteger;
-using data_access::loCaseInsensitive;
 
 namespace {
-
-// A probe: the statement opens when the table has the column.
-bool probe(DbQuery& query, const QString& sql) {
-    try {
-        query.SQL.Clear();
-        query.SQL.Add(sql);
-        query.Open();
-        return true;
-    } catch (const std::exception&) {
-        return false;
-    }
-}
 
 void exec(DbQuery& query, const QString& sql) {
     query.SQL.Clear();
@@ -38,14 +28,15 @@ void exec(DbQuery& query, const QString& sql) {
     query.ExecSQL();
 }
 
-void open(DbQuery& query, const QString& sql) {
-    query.SQL.Clear();
-    query.SQL.Add(sql);
-    query.Open();
-}
-
 QString quoted(const QString& text) {
     return u'\'' + QString(text).replace(u'\'', QStringLiteral("''")) + u'\'';
+}
+
+QStringList texts(std::initializer_list<const char*> lines) {
+    QStringList out;
+    for (const char* line : lines)
+        out.append(QString::fromUtf8(line));
+    return out;
 }
 
 } // namespace
@@ -53,115 +44,120 @@ QString quoted(const QString& text) {
 class TestStepStatements : public QObject {
     Q_OBJECT
 
-    std::unique_ptr<WindowFixture> f;
+    std::unique_ptr<StepsFixture> f;
     QString m_school;
+    QStringList m_sent;
 
-    TfmMain& w() { return *f->window; }
+    db::DatabaseSteps& w() { return *f->steps; }
+    QStringList takeSent() { return std::exchange(m_sent, {}); }
 
     // The school database, encrypted with the main password, on ADOConnection1 as UpdateBase sets it.
     void schoolOnConnection1() {
-        w().ADOConnection1.setConnectionString(
-            QStringLiteral("Provider=Microsoft.ACE.OLEDB.12.0;Data Source=") + m_school +
-            QStringLiteral(";Persist Security Info=False;") +
-            QStringLiteral("Jet OLEDB:Database Password=Wm4tRz8QbLx2NcVe;"));
+        w().ADOConnection1.setConnectionString(db::connectionString(m_school, db::mainDatabasePassword));
     }
 
 private Q_SLOTS:
     void init() {
-        f = std::make_unique<WindowFixture>();
+        f = std::make_unique<StepsFixture>();
         m_school = f->dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(m_school, db::mainDatabasePassword);
         schoolOnConnection1();
         for (const QString& statement : schoolDatabase())
             exec(w().ADOQuery1, statement);
         QVERIFY(!w().ADOConnection1.Connected()); // closed by itself after each statement
+        w().statementLog = &m_sent;
     }
-    void cleanup() { f.reset(); }
+    void cleanup() {
+        f.reset();
+        m_sent.clear();
+    }
 
     void columnAndTableProbingSteps() {
-        DbQuery& q = w().ADOQuery1;
-        // AddColumnGrafikHours
-        QVERIFY(!probe(q, QStringLiteral("Select check_8 from grafik_hours")));
-        exec(
-            q,
-            QStringLiteral(
-                " ALTER TABLE grafik_hours ADD COLUMN [check_1] bit, [check_2] bit, [check_3] bit, [check_4] "
-                "bit, [check_5] bit, [check_6] bit, [check_7] bit, [check_8] bit;"));
-        exec(q, QStringLiteral(" UPDATE grafik_hours SET check_1 = true ;"));
-        QVERIFY(probe(q, QStringLiteral("Select check_8 from grafik_hours")));
-        QVERIFY(w().ADOConnection1.Connected()); // the probe stays open
+        QVERIFY(w().AddColumnGrafikHours());
+        QVERIFY(w().AddColumnGruppa());
+        QVERIFY(w().AddColumnStudent());
+        exec(w().ADOQuery1, QStringLiteral(" UPDATE student SET student_live_stroenie = 'корпус 2' ;"));
+        w().modify_stroenie();
+        w().modify_stroenie();
+        QVERIFY(w().AddColumnTeach_obj());
+        QCOMPARE(
+            takeSent(),
+            texts({"Select check_8 from grafik_hours",
+                   " ALTER TABLE grafik_hours ADD COLUMN [check_1] bit, [check_2] bit, [check_3] bit, "
+                   "[check_4] bit, [check_5] bit, [check_6] bit, [check_7] bit, [check_8] bit;",
+                   " UPDATE grafik_hours SET check_1 = true ;", "Select grafik_hours_id from gruppa",
+                   " ALTER TABLE gruppa ADD COLUMN [grafik_hours_id] INTEGER;", " select * from gruppa ;",
+                   " UPDATE gruppa SET grafik_hours_id = -1 ;", "Select student_doc_kod from student",
+                   " ALTER TABLE student ADD COLUMN  [student_del_date]  DATETIME,  [student_doc_kod]  "
+                   "VARCHAR(255),  [student_live_stroenie] VARCHAR(255);",
+                   " ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);",
+                   " ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);",
+                   "Select teach_drive from teach_obj",
+                   " ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] VARCHAR(255);",
+                   " UPDATE teach_obj SET teach_drive = true  WHERE (teach_obj_name LIKE 'Вождение%');"}));
         QCOMPARE(
             rowsOf(w().ADOConnection1, QStringLiteral("SELECT check_1, check_2, check_8 FROM grafik_hours")),
             QStringLiteral("True|False|False;True|False|False"));
-        // AddColumnGruppa
-        QVERIFY(!probe(q, QStringLiteral("Select grafik_hours_id from gruppa")));
-        exec(q, QStringLiteral(" ALTER TABLE gruppa ADD COLUMN [grafik_hours_id] INTEGER;"));
-        open(q, QStringLiteral(" select * from gruppa ;"));
-        exec(q, QStringLiteral(" UPDATE gruppa SET grafik_hours_id = -1 ;"));
-        QVERIFY(probe(q, QStringLiteral("Select grafik_hours_id from gruppa")));
-        QCOMPARE(q.FieldByName(QStringLiteral("grafik_hours_id")).AsInteger(), -1);
-        // AddColumnStudent, then modify_stroenie on every call
-        QVERIFY(!probe(q, QStringLiteral("Select student_doc_kod from student")));
-        exec(q, QStringLiteral(
-                    " ALTER TABLE student ADD COLUMN  [student_del_date]  DATETIME,  [student_doc_kod]  "
-                    "VARCHAR(255),  [student_live_stroenie] VARCHAR(255);"));
-        QVERIFY(probe(q, QStringLiteral("Select student_doc_kod from student")));
-        exec(q, QStringLiteral(" UPDATE student SET student_live_stroenie = 'корпус 2' ;"));
-        exec(q, QStringLiteral(" ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);"));
-        exec(q, QStringLiteral(" ALTER TABLE student  ALTER COLUMN student_live_stroenie VARCHAR(100);"));
+        QCOMPARE(rowsOf(w().ADOConnection1, QStringLiteral("SELECT grafik_hours_id FROM gruppa")),
+                 QStringLiteral("-1"));
         QCOMPARE(rowsOf(w().ADOConnection1, QStringLiteral("SELECT * FROM student")),
                  QStringLiteral("1|Иванов|NULL|NULL|корпус 2"));
-        // AddColumnTeach_obj
-        QVERIFY(!probe(q, QStringLiteral("Select teach_drive from teach_obj")));
-        exec(q, QStringLiteral(
-                    " ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] VARCHAR(255);"));
-        exec(q, QStringLiteral(
-                    " UPDATE teach_obj SET teach_drive = true  WHERE (teach_obj_name LIKE 'Вождение%');"));
         QCOMPARE(
             rowsOf(w().ADOConnection1, QStringLiteral("SELECT teach_obj_name, teach_drive FROM teach_obj")),
             QStringLiteral("Вождение автомобиля|True;Устройство|False"));
-        // A second run: every probe succeeds.
-        for (const char* sql : {"Select check_8 from grafik_hours", "Select grafik_hours_id from gruppa",
-                                "Select student_doc_kod from student", "Select teach_drive from teach_obj"})
-            QVERIFY2(probe(q, QString::fromLatin1(sql)), sql);
+
+        // A second run: every probe succeeds and nothing else is sent.
+        QVERIFY(w().AddColumnGrafikHours());
+        QVERIFY(w().AddColumnGruppa());
+        QVERIFY(w().AddColumnStudent());
+        QVERIFY(w().AddColumnTeach_obj());
+        QCOMPARE(takeSent(),
+                 texts({"Select check_8 from grafik_hours", "Select grafik_hours_id from gruppa",
+                        "Select student_doc_kod from student", "Select teach_drive from teach_obj"}));
+        QVERIFY(w().ADOConnection1.Connected()); // the probe stays open
+
         // AddColumn and CreateNewTable with arguments
-        QVERIFY(!probe(q, QStringLiteral("Select student_tel from student")));
-        exec(q, QStringLiteral(" ALTER TABLE ") + QStringLiteral("student") + QStringLiteral(" ADD COLUMN ") +
-                    u'[' + QStringLiteral("student_tel") + QStringLiteral("] ") +
-                    QStringLiteral("VARCHAR(50)") + u';');
-        QVERIFY(!probe(q, QStringLiteral("Select kurs_id from kurs")));
-        exec(q,
-             QStringLiteral(" CREATE TABLE ") + QStringLiteral("kurs") + QStringLiteral(" (") +
-                 QStringLiteral("kurs_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, kurs_name VARCHAR(50)") +
-                 QStringLiteral(");"));
-        QVERIFY(probe(q, QStringLiteral("Select kurs_id from kurs")));
-        // A multi-column ALTER whose probe column is missing but another is there fails as a whole.
-        exec(q, QStringLiteral(" ALTER TABLE gruppa ADD COLUMN [check_2] bit;"));
-        QVERIFY_THROWS_EXCEPTION(
-            DataAccessError,
-            exec(q, QStringLiteral(" ALTER TABLE gruppa ADD COLUMN [check_1] bit, [check_2] bit;")));
-        QVERIFY(!probe(q, QStringLiteral("Select check_1 from gruppa")));
+        QVERIFY(w().AddColumn(QStringLiteral("student"), QStringLiteral("student_tel"),
+                              QStringLiteral("VARCHAR(50)")));
+        QVERIFY(
+            w().CreateNewTable(QStringLiteral("kurs"),
+                               QStringLiteral("kurs_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, kurs_name "
+                                              "VARCHAR(50)"),
+                               QStringLiteral("kurs_id")));
+        QVERIFY(!w().CreateNewTable(QStringLiteral("kurs"), QStringLiteral("kurs_id INTEGER"),
+                                    QStringLiteral("kurs_id")));
+        QCOMPARE(
+            takeSent(),
+            texts({"Select student_tel from student",
+                   " ALTER TABLE student ADD COLUMN [student_tel] VARCHAR(50);", "Select kurs_id from kurs",
+                   " CREATE TABLE kurs (kurs_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY, kurs_name "
+                   "VARCHAR(50));",
+                   "Select kurs_id from kurs"}));
+    }
+
+    // A multi-column ALTER whose probe column is missing but another is there fails as a whole.
+    void aMultiColumnAlterFailsAsAWhole() {
+        exec(w().ADOQuery1, QStringLiteral(" ALTER TABLE grafik_hours ADD COLUMN [check_2] bit;"));
+        QVERIFY(!w().AddColumnGrafikHours());
+        QCOMPARE(takeSent().size(), 2); // the probe and the ALTER, not the UPDATE
+        QVERIFY(!w().probe(QStringLiteral("check_1"), QStringLiteral("grafik_hours")));
     }
 
     void tableCreationSteps() {
-        DbQuery& q = w().ADOQuery1;
-        QVERIFY(!probe(q, QStringLiteral("Select SmenaNum from GrafikVojdenija")));
-        exec(q, QStringLiteral(
-                    " CREATE TABLE GrafikVojdenija ([id] AUTOINCREMENT PRIMARY KEY, [student_id]  integer,  "
-                    "[zan_date]  DATETIME,  [SmenaNum] INTEGER,  [instruktor_id] INTEGER,  [vypolneno] BIT, "
-                    "[teach_obj_id] INTEGER);"));
-        QVERIFY(probe(q, QStringLiteral("Select SmenaNum from GrafikVojdenija")));
-
-        QVERIFY(!probe(q, QStringLiteral("Select spravka_type from spravka")));
-        exec(q,
-             QStringLiteral(
-                 " CREATE TABLE spravka (spravka_id AUTOINCREMENT PRIMARY KEY,  spravka_type VARCHAR(255), "
-                 "spravka_text VARCHAR(255), spravka_sokr VARCHAR(255));"));
+        QVERIFY(w().CreateTableGrafikVojdenija());
+        QVERIFY(w().CreateTableSpravka());
+        QStringList expected =
+            texts({"Select SmenaNum from GrafikVojdenija",
+                   " CREATE TABLE GrafikVojdenija ([id] AUTOINCREMENT PRIMARY KEY, [student_id]  integer,  "
+                   "[zan_date]  DATETIME,  [SmenaNum] INTEGER,  [instruktor_id] INTEGER,  [vypolneno] BIT, "
+                   "[teach_obj_id] INTEGER);",
+                   "Select spravka_type from spravka",
+                   " CREATE TABLE spravka (spravka_id AUTOINCREMENT PRIMARY KEY,  spravka_type VARCHAR(255), "
+                   "spravka_text VARCHAR(255), spravka_sokr VARCHAR(255));"});
         for (const QString& type : db::spravka::seedTypes)
-            exec(q, QStringLiteral("INSERT INTO spravka (spravka_type,spravka_text)   VALUES (") +
-                        quoted(type) + QStringLiteral(",") + quoted(db::spravka::seedText) +
-                        QStringLiteral(")"));
-        QVERIFY(probe(q, QStringLiteral("Select spravka_type from spravka")));
+            expected.append(QStringLiteral("INSERT INTO spravka (spravka_type,spravka_text)   VALUES (") +
+                            quoted(type) + u',' + quoted(db::spravka::seedText) + u')');
+        QCOMPARE(takeSent(), expected);
         QCOMPARE(rowsOf(w().ADOConnection1, QStringLiteral("SELECT * FROM spravka")),
                  QStringLiteral("1|kvitancia|Оплата за обучение в автошколе|NULL;"
                                 "2|prihodnokassoviy|Оплата за обучение в автошколе|NULL;"
@@ -174,28 +170,32 @@ private Q_SLOTS:
         QCOMPARE(w().ADOTable1.FieldDefs()[1].DataType, ftInteger);
         QCOMPARE(w().ADOTable1.FieldDefs()[5].DataType, ftBoolean);
         w().ADOTable1.Close();
+
+        QVERIFY(w().CreateTableGrafikVojdenija());
+        QVERIFY(w().CreateTableSpravka());
+        QCOMPARE(takeSent(),
+                 texts({"Select SmenaNum from GrafikVojdenija", "Select spravka_type from spravka"}));
     }
 
     void categoryFixes() {
-        DbQuery& q = w().ADOQuery1;
         for (const QString& name :
              db::categories::licenceC +
                  QStringList{db::categories::vus845, db::categories::vus846, QStringLiteral("ВУС-999")})
-            exec(q,
+            exec(w().ADOQuery1,
                  QStringLiteral("INSERT INTO category_tc (category_tc_name) VALUES (%1)").arg(quoted(name)));
-        // FillCategory_tc
-        exec(q, QStringLiteral(
-                    " UPDATE category_tc SET category_tc_gibdd = 'Категория «C»' WHERE (category_tc_name = "
-                    "'ВУС-124') OR (category_tc_name = 'ВУС-280') OR (category_tc_name = 'ВУС-283') OR "
-                    "(category_tc_name = 'ВУС-837') OR (category_tc_name = 'ВУС-837 э/м') OR "
-                    "(category_tc_name = 'ВУС-838') OR (category_tc_name = 'ВУС-859') OR (category_tc_name = "
-                    "'ВУС-982');"));
-        exec(q, QStringLiteral(
-                    " UPDATE category_tc SET category_tc_gibdd = 'Переподготовка с категории «\u0421» на "
-                    "категорию «D»' WHERE (category_tc_name = 'ВУС-845');"));
-        exec(q, QStringLiteral(
-                    " UPDATE category_tc SET category_tc_gibdd = 'Категория «CE»' WHERE (category_tc_name = "
-                    "'ВУС-846');"));
+        w().FillCategory_tc();
+        QCOMPARE(takeSent(),
+                 (QStringList{
+                     QStringLiteral(" UPDATE category_tc SET category_tc_gibdd = 'Категория «C»' WHERE "
+                                    "(category_tc_name = 'ВУС-124') OR (category_tc_name = 'ВУС-280') OR "
+                                    "(category_tc_name = 'ВУС-283') OR (category_tc_name = 'ВУС-837') OR "
+                                    "(category_tc_name = 'ВУС-837 э/м') OR (category_tc_name = 'ВУС-838') OR "
+                                    "(category_tc_name = 'ВУС-859') OR (category_tc_name = 'ВУС-982');"),
+                     // The letter between the first guillemets is the Cyrillic С.
+                     QStringLiteral(" UPDATE category_tc SET category_tc_gibdd = 'Переподготовка с категории "
+                                    "«\u0421» на категорию «D»' WHERE (category_tc_name = 'ВУС-845');"),
+                     QStringLiteral(" UPDATE category_tc SET category_tc_gibdd = 'Категория «CE»' WHERE "
+                                    "(category_tc_name = 'ВУС-846');")}));
         QCOMPARE(rowsOf(w().ADOConnection1,
                         QStringLiteral("SELECT count(*) FROM category_tc WHERE category_tc_gibdd = "
                                        "'Категория «C»'")),
@@ -204,67 +204,74 @@ private Q_SLOTS:
             rowsOf(w().ADOConnection1,
                    QStringLiteral("SELECT category_tc_gibdd FROM category_tc WHERE category_tc_id >= 9")),
             QStringLiteral("Переподготовка с категории «\u0421» на категорию «D»;Категория «CE»;NULL"));
-        // FillNewCategory_tc, twice
-        for (int run = 0; run < 2; ++run) {
-            exec(q,
-                 QStringLiteral(
-                     " UPDATE category_tc SET category_tc_name = 'ВУС-845 (переподготовка с C на D)' WHERE "
-                     "(category_tc_name = 'ВУС-845');"));
-            open(q, QStringLiteral(
-                        " select *  from category_tc  WHERE (category_tc_name = 'ВУС-845 (переподготовка с B "
-                        "на D)');"));
-            QCOMPARE(q.RecordCount(), run);
-            if (q.RecordCount() == 0)
-                exec(q, QStringLiteral("INSERT INTO category_tc (category_tc_name,category_tc_description, "
-                                       "category_tc_gibdd)   VALUES (") +
-                            quoted(db::categories::vus845BtoD) + QStringLiteral(", ") +
-                            quoted(QStringLiteral(
-                                "Профессиональная подготовка военных водителей транспортных средств - "
-                                "переподготовка с категории «B» на категорию «D»")) +
-                            QStringLiteral(", ") +
-                            quoted(QStringLiteral("Переподготовка с категории «B» на категорию «D»")) +
-                            QStringLiteral(")"));
-        }
+
+        // FillNewCategory_tc, twice: the second run finds the course and inserts nothing.
+        const QStringList renameAndFind = texts(
+            {" UPDATE category_tc SET category_tc_name = 'ВУС-845 (переподготовка с C на D)' WHERE "
+             "(category_tc_name = 'ВУС-845');",
+             " select *  from category_tc  WHERE (category_tc_name = 'ВУС-845 (переподготовка с B на D)');"});
+        w().FillNewCategory_tc();
+        QCOMPARE(takeSent(),
+                 renameAndFind +
+                     QStringList{
+                         QStringLiteral("INSERT INTO category_tc (category_tc_name,category_tc_description, "
+                                        "category_tc_gibdd)   VALUES (") +
+                         quoted(db::categories::vus845BtoD) + QStringLiteral(", ") +
+                         quoted(QStringLiteral("Профессиональная подготовка военных водителей транспортных "
+                                               "средств - переподготовка с категории «B» на категорию «D»")) +
+                         QStringLiteral(", ") +
+                         quoted(QStringLiteral("Переподготовка с категории «B» на категорию «D»")) +
+                         QStringLiteral(")")});
+        w().FillNewCategory_tc();
+        QCOMPARE(takeSent(), renameAndFind);
         QCOMPARE(
             rowsOf(w().ADOConnection1,
                    QStringLiteral(
                        "SELECT category_tc_id, category_tc_name FROM category_tc WHERE category_tc_id IN "
                        "(9, 12)")),
             QStringLiteral("9|ВУС-845 (переподготовка с C на D);12|ВУС-845 (переподготовка с B на D)"));
+        QCOMPARE(f->log().filter(QStringLiteral("Ошибка")), QStringList());
     }
 
     void compositeUpdateOfTheSchoolDatabase() {
+        f->registry->writeString(QStringLiteral("SchoolBase"), QStringLiteral("path"), m_school);
+        f->handle([this] { w().UpdateBase(); });
+        const QStringList probes =
+            texts({"Select diploma_theory_num from diploma", "Select diploma_pract_num from diploma",
+                   "Select gibdd_id from student", "Select * from gibdd"});
+        QCOMPARE(
+            takeSent(),
+            (QStringList{
+                probes[0], QStringLiteral(" ALTER TABLE diploma ADD COLUMN diploma_theory_num  INTEGER"),
+                probes[1], QStringLiteral(" ALTER TABLE diploma ADD COLUMN diploma_pract_num  INTEGER"),
+                probes[2], QStringLiteral(" ALTER TABLE student ADD COLUMN gibdd_id  INTEGER"), probes[3],
+                QStringLiteral(" CREATE TABLE gibdd (gibdd_id COUNTER CONSTRAINT PrimaryKey PRIMARY "
+                               "KEY,  student_id INTEGER, prichina_zameny_id INTEGER, prepod_id "
+                               "INTEGER, Instruktor_id INTEGER, theory_num INTEGER, square_num "
+                               "INTEGER, city_num INTEGER );")}));
+        QVERIFY(f->dialogs.shown.isEmpty());
+        QVERIFY(w().probe(QStringLiteral("*"), db::gibdd::name));
         DbQuery& q = w().ADOQuery1;
-        for (const QString& column : {db::diploma::diploma_theory_num, db::diploma::diploma_pract_num}) {
-            if (!probe(q, QStringLiteral("Select ") + column + QStringLiteral(" from diploma")))
-                exec(q, QStringLiteral(" ALTER TABLE diploma ADD COLUMN ") + column +
-                            QStringLiteral("  INTEGER"));
-            QVERIFY(probe(q, QStringLiteral("Select ") + column + QStringLiteral(" from diploma")));
-        }
-        QVERIFY(!probe(q, QStringLiteral("Select gibdd_id from student")));
-        exec(q, QStringLiteral(" ALTER TABLE student ADD COLUMN gibdd_id  INTEGER"));
-        QVERIFY(!probe(q, QStringLiteral("Select * from gibdd")));
-        exec(q,
-             QStringLiteral(
-                 " CREATE TABLE gibdd (gibdd_id COUNTER CONSTRAINT PrimaryKey PRIMARY KEY,  student_id "
-                 "INTEGER, prichina_zameny_id INTEGER, prepod_id INTEGER, Instruktor_id INTEGER, theory_num "
-                 "INTEGER, square_num INTEGER, city_num INTEGER );"));
-        QVERIFY(probe(q, QStringLiteral("Select * from gibdd")));
         QCOMPARE(q.FieldDefs().size(), 8);
         QCOMPARE(q.FieldDefs()[0].DataType, ftAutoInc);
         for (qsizetype i = 1; i < 8; ++i)
             QCOMPARE(q.FieldDefs()[i].DataType, ftInteger);
+        takeSent();
+
         // A second run changes nothing.
-        QVERIFY(probe(q, QStringLiteral("Select gibdd_id from student")));
+        f->handle([this] { w().UpdateBase(); });
+        QCOMPARE(takeSent(), probes);
+
         // Against a file that is not there, the first probe fails and so does the ALTER.
         w().ADOQuery1.Close();
-        w().ADOConnection1.setConnectionString(
-            db::connectionString(f->dir.filePath(QStringLiteral("none.accdb")), db::mainDatabasePassword));
-        QVERIFY(!probe(q, QStringLiteral("Select diploma_theory_num from diploma")));
-        QVERIFY_THROWS_EXCEPTION(
-            DataAccessError,
-            exec(q, QStringLiteral(" ALTER TABLE diploma ADD COLUMN diploma_theory_num  INTEGER")));
-        QVERIFY(!QFileInfo::exists(f->dir.filePath(QStringLiteral("none.accdb"))));
+        const QString none = f->dir.filePath(QStringLiteral("none.accdb"));
+        f->registry->writeString(QStringLiteral("SchoolBase"), QStringLiteral("path"), none);
+        f->handle([this] { w().UpdateBase(); });
+        QCOMPARE(takeSent(), (QStringList{probes[0], QStringLiteral(" ALTER TABLE diploma ADD COLUMN "
+                                                                    "diploma_theory_num  INTEGER")}));
+        QCOMPARE(f->dialogs.shown.size(), 1);
+        QCOMPARE(f->dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
+        QVERIFY(!QFileInfo::exists(none));
     }
 
     void rowTransferBetweenDatabases() {
@@ -279,64 +286,32 @@ private Q_SLOTS:
         exec(w().ADOQuery1, QStringLiteral("INSERT INTO car (car_name) VALUES ('УАЗ')"));
         exec(w().ADOQuery2, QStringLiteral("INSERT INTO car (car_name) VALUES ('ГАЗ')"));
 
-        QStringList names1;
-        QStringList names2;
-        w().ADOConnection1.GetTableNames(names1);
-        w().ADOConnection2.GetTableNames(names2);
-        QVERIFY(names1.contains(QStringLiteral("Instruktor")) && names2.contains(QStringLiteral("car")));
-
-        // CopyADToMainBase("car", "_ad")
-        w().ADOTable1.setTableName(QStringLiteral("car"));
-        w().ADOTable1.Open();
-        w().ADOTable2.setTableName(QStringLiteral("car"));
-        w().ADOTable2.Open();
-        for (w().ADOTable1.First(); !w().ADOTable1.Eof(); w().ADOTable1.Next()) {
-            w().ADOTable2.Insert();
-            for (const DbFieldDef& def : w().ADOTable1.FieldDefs())
-                if (def.DataType != ftAutoInc)
-                    w().ADOTable2.FieldByName(def.Name).setAsVariant(
-                        w().ADOTable1.FieldByName(def.Name).AsVariant());
-            w().ADOTable2.Post();
-        }
-        const QString table = QStringLiteral("car");
-        const QString suffix = db::ad::flagSuffix;
-        exec(w().ADOQuery2, QStringLiteral(" UPDATE ") + table + QStringLiteral(" SET ") + table + suffix +
-                                QStringLiteral(" = true ") + QStringLiteral(" WHERE (") + table +
-                                QStringLiteral("_ad = false) ;"));
-        w().ADOTable1.Close();
-        w().ADOTable2.Close();
+        w().CopyADToMainBase(QStringLiteral("car"), db::ad::flagSuffix);
+        QCOMPARE(takeSent(), texts({" UPDATE car SET car_ad = true  WHERE (car_ad = false) ;"}));
         QCOMPARE(rowsOf(w().ADOConnection2, QStringLiteral("SELECT * FROM car")),
                  QStringLiteral("1|ГАЗ|True;2|КамАЗ|True;3|УАЗ|True"));
 
-        // copyPlan's selection and CopyTable's search with a text key on an integer field
+        // copyPlan, the other way: the categories the target lacks.
         for (const char* row : {"(3, 1)", "(1, 2)", "(3, 3)"})
             exec(w().ADOQuery2,
                  QStringLiteral("INSERT INTO obob_uch_plan (category_tc_id, obob_hours) VALUES ") +
                      QString::fromLatin1(row));
-        open(w().ADOQuery2,
-             QStringLiteral("select distinct category_tc_id from obob_uch_plan order by category_tc_id;"));
-        QCOMPARE(w().ADOQuery2.RecordCount(), 2);
-        w().ADOTable1.setTableName(QStringLiteral("obob_uch_plan"));
-        w().ADOTable1.Open();
-        QVERIFY(
-            !w().ADOTable1.Locate(QStringLiteral("category_tc_id"),
-                                  w().ADOQuery2.FieldByName(QStringLiteral("category_tc_id")).AsInteger()));
-        w().ADOTable2.setTableName(QStringLiteral("obob_uch_plan"));
-        w().ADOTable2.Open();
-        w().ADOTable1.Insert();
-        w().ADOTable1.FieldByName(QStringLiteral("category_tc_id"))
-            .setAsString(
-                QString::number(w().ADOTable2.FieldByName(QStringLiteral("category_tc_id")).AsLargeInt()));
-        w().ADOTable1.Post();
-        QVERIFY(w().ADOTable1.Locate(QStringLiteral("category_tc_id"), QStringLiteral("3")));
-        w().ADOTable1.Close();
-        w().ADOTable2.Close();
+        exec(w().ADOQuery1,
+             QStringLiteral("INSERT INTO obob_uch_plan (category_tc_id, obob_hours) VALUES (1, 9)"));
+        w().copyPlan();
+        QCOMPARE(takeSent(),
+                 texts({"select distinct category_tc_id from obob_uch_plan order by category_tc_id;"}));
         QVERIFY(!w().ADOConnection1.Connected()); // closed by itself with its last table
         QVERIFY(w().ADOConnection2.Connected());
+        QCOMPARE(rowsOf(w().ADOConnection1,
+                        QStringLiteral("SELECT category_tc_id, obob_hours FROM obob_uch_plan ORDER BY 2")),
+                 QStringLiteral("3|1;3|3;1|9"));
+        QCOMPARE(f->log(), (QStringList{QStringLiteral("Обновление таблицы car = успешно"),
+                                        QStringLiteral("Обновление таблицы obob_uch_plan = успешно")}));
     }
 
     void curriculumImport() {
-        const QString curriculum = f->dir.filePath(QStringLiteral("vus_845.accdb"));
+        const QString curriculum = f->updaterFolder + QStringLiteral("res/vus_845.accdb");
         makeDatabase(curriculum, db::curriculumDatabasePassword);
         QVERIFY(w().connectToBase2(curriculum, db::curriculumDatabasePassword));
         for (const QString& statement : schoolDatabase())
@@ -347,83 +322,42 @@ private Q_SLOTS:
         exec(w().ADOQuery2,
              QStringLiteral("INSERT INTO teach_obj (teach_obj_name, teach_obj_cycle, teach_obj_sokr, "
                             "teach_drive) VALUES ('ВОЖДЕНИЕ АВТОМОБИЛЯ', 'специальный', 'ва', true)"));
-        exec(w().ADOQuery2,
-             QStringLiteral("INSERT INTO category_tc (category_tc_name) VALUES ('ВУС-845 (переподготовка "
-                            "с B на D)')"));
+        exec(w().ADOQuery2, QStringLiteral("INSERT INTO category_tc (category_tc_name) VALUES ('ВУС-845 "
+                                           "(переподготовка с B на D)')"));
         exec(w().ADOQuery2,
              QStringLiteral("INSERT INTO edu_plan (category_tc_id, teach_obj_id, edu_plan_theory, "
                             "edu_plan_practice) VALUES (1, 3, 10, 20)"));
         exec(w().ADOQuery2,
-             QStringLiteral("INSERT INTO edu_plan (category_tc_id, teach_obj_id, edu_plan_theory) VALUES "
-                            "(1, 1, 30)"));
+             QStringLiteral("INSERT INTO edu_plan (category_tc_id, teach_obj_id, edu_plan_theory) "
+                            "VALUES (1, 1, 30)"));
+        w().ADOConnection2.setConnected(false);
         schoolOnConnection1();
         exec(w().ADOQuery1,
              QStringLiteral(" ALTER TABLE teach_obj ADD COLUMN  [teach_drive]  BIT,  [teach_crypt] "
                             "VARCHAR(255);"));
-        exec(w().ADOQuery1,
-             QStringLiteral("INSERT INTO category_tc (category_tc_name) VALUES ('ВУС-845 (переподготовка "
-                            "с B на D)')"));
+        exec(w().ADOQuery1, QStringLiteral("INSERT INTO category_tc (category_tc_name) VALUES ('ВУС-845 "
+                                           "(переподготовка с B на D)')"));
 
-        // Subjects
-        open(w().ADOQuery2, QStringLiteral(" Select *  from teach_obj"));
-        open(w().ADOQuery1, QStringLiteral(" Select *  from teach_obj"));
-        w().ADOTable1.setTableName(db::teach_obj::name);
-        w().ADOTable1.Open();
-        int inserted = 0;
-        for (w().ADOQuery2.First(); !w().ADOQuery2.Eof(); w().ADOQuery2.Next()) {
-            const QVariantList key = {w().ADOQuery2.FieldByName(QStringLiteral("teach_obj_name")).AsString(),
-                                      w().ADOQuery2.FieldByName(QStringLiteral("teach_obj_cycle")).AsString(),
-                                      w().ADOQuery2.FieldByName(QStringLiteral("teach_obj_sokr")).AsString()};
-            if (w().ADOQuery1.Locate(db::teach_obj::subjectKey, key, loCaseInsensitive))
-                continue;
-            w().ADOTable1.Insert();
-            for (const QString& name : {QStringLiteral("teach_obj_name"), QStringLiteral("teach_obj_cycle"),
-                                        QStringLiteral("teach_obj_sokr"), QStringLiteral("teach_crypt")})
-                w().ADOTable1.FieldByName(name).setAsString(w().ADOQuery2.FieldByName(name).AsString());
-            w().ADOTable1.FieldByName(QStringLiteral("teach_drive"))
-                .setAsBoolean(w().ADOQuery2.FieldByName(QStringLiteral("teach_drive")).AsBoolean());
-            w().ADOTable1.Post();
-            ++inserted;
-        }
-        w().ADOTable1.Close();
-        QCOMPARE(inserted, 0); // the curriculum's subjects differ from the school's by letter case only
-
-        // Category, existing plan, plan rows of the course
-        open(w().ADOQuery1, QStringLiteral(" Select *  from category_tc where (category_tc_name =") +
-                                quoted(db::categories::vus845BtoD) + QStringLiteral(")"));
-        const int category = w().ADOQuery1.FieldByName(QStringLiteral("category_tc_id")).AsInteger();
-        QCOMPARE(category, 1);
-        open(w().ADOQuery1, QStringLiteral(" Select *  from edu_plan where (category_tc_id =") +
-                                QString::number(category) + QStringLiteral(")"));
-        QCOMPARE(w().ADOQuery1.RecordCount(), 0);
-        open(w().ADOQuery2,
-             QStringLiteral(" Select *  from edu_plan, category_tc, teach_obj where (category_tc_name =") +
-                 quoted(db::categories::vus845BtoD) + QStringLiteral(")") +
-                 QStringLiteral(" and (edu_plan.teach_obj_id = teach_obj.teach_obj_id)") +
-                 QStringLiteral(" and (edu_plan.category_tc_id = category_tc.category_tc_id);"));
-        QCOMPARE(w().ADOQuery2.RecordCount(), 2);
-        w().ADOTable1.setTableName(db::edu_plan::name);
-        w().ADOTable1.Open();
-        w().ADOTable11.setTableName(db::teach_obj::name);
-        w().ADOTable11.Open();
-        for (w().ADOQuery2.First(); !w().ADOQuery2.Eof(); w().ADOQuery2.Next()) {
-            const QVariantList key = {w().ADOQuery2.FieldByName(QStringLiteral("teach_obj_name")).AsString(),
-                                      w().ADOQuery2.FieldByName(QStringLiteral("teach_obj_cycle")).AsString(),
-                                      w().ADOQuery2.FieldByName(QStringLiteral("teach_obj_sokr")).AsString()};
-            if (!w().ADOTable11.Locate(db::teach_obj::subjectKey, key))
-                continue; // found only in other letter case: skipped
-            w().ADOTable1.Insert();
-            w().ADOTable1.FieldByName(QStringLiteral("category_tc_id")).setAsInteger(category);
-            w().ADOTable1.FieldByName(QStringLiteral("teach_obj_id"))
-                .setAsInteger(w().ADOTable11.FieldByName(QStringLiteral("teach_obj_id")).AsInteger());
-            for (const QString& hours : {db::edu_plan::edu_plan_theory, db::edu_plan::edu_plan_lpz,
-                                         db::edu_plan::edu_plan_practice, db::edu_plan::edu_plan_prom_attest})
-                w().ADOTable1.FieldByName(hours).setAsInteger(w().ADOQuery2.FieldByName(hours).AsInteger());
-            w().ADOTable1.Post();
-        }
-        w().ADOConnection1.Close();
-        // The plan row of subject 3 ("ВОЖДЕНИЕ АВТОМОБИЛЯ") is skipped; that of subject 1 comes with a Null
-        // as 0.
+        w().Update_vus_845();
+        const QString course = quoted(db::categories::vus845BtoD);
+        QCOMPARE(takeSent(),
+                 (QStringList{
+                     QStringLiteral(" Select *  from teach_obj"), QStringLiteral(" Select *  from teach_obj"),
+                     QStringLiteral(" Select *  from category_tc where (category_tc_name =") + course +
+                         QStringLiteral(")"),
+                     QStringLiteral(" Select *  from edu_plan where (category_tc_id =1)"),
+                     QStringLiteral(" Select *  from edu_plan, category_tc, teach_obj where "
+                                    "(category_tc_name =") +
+                         course +
+                         QStringLiteral(") and (edu_plan.teach_obj_id = teach_obj.teach_obj_id) and "
+                                        "(edu_plan.category_tc_id = category_tc.category_tc_id);")}));
+        QCOMPARE(f->log(), (QStringList{QStringLiteral("Копирование учебного плана по вус-845!"),
+                                        QStringLiteral("успешно!")}));
+        // The curriculum's subjects differ from the school's by letter case only: none is inserted, and
+        // the plan row of subject 3 ("ВОЖДЕНИЕ АВТОМОБИЛЯ") is skipped; that of subject 1 comes with a
+        // Null as 0.
+        QCOMPARE(rowsOf(w().ADOConnection1, QStringLiteral("SELECT count(*) FROM teach_obj")),
+                 QStringLiteral("2"));
         QCOMPARE(
             rowsOf(w().ADOConnection1, QStringLiteral("SELECT category_tc_id, teach_obj_id, edu_plan_theory, "
                                                       "edu_plan_lpz, edu_plan_practice FROM edu_plan")),
@@ -431,41 +365,31 @@ private Q_SLOTS:
     }
 
     void addressMigration() {
-        const QString soato = f->dir.filePath(QStringLiteral("soato.accdb"));
-        makeDatabase(soato, db::mainDatabasePassword);
-        w().ADOConnection2.setConnectionString(db::connectionString(soato, db::mainDatabasePassword));
-        w().ADOConnection2.setLoginPrompt(false);
-        w().ADOConnection2.Open();
-        exec(w().ADOQuery2, QStringLiteral("CREATE TABLE soato (soato_id INTEGER, soato_name VARCHAR(255))"));
-        exec(w().ADOQuery2, QStringLiteral("INSERT INTO soato VALUES (100000000, 'Брестская область')"));
-        exec(w().ADOQuery2, QStringLiteral("INSERT INTO soato VALUES (100000001, '0123')"));
-        open(w().ADOQuery2, QStringLiteral("Select soato_id,  soato_name from soato"));
+        const QString soato = f->updaterFolder + QStringLiteral("res/soato.accdb");
+        makeDatabase(soato, QString(),
+                     {QStringLiteral("CREATE TABLE soato (soato_id INTEGER, soato_name VARCHAR(255))"),
+                      QStringLiteral("INSERT INTO soato VALUES (100000000, 'Брестская область')"),
+                      QStringLiteral("INSERT INTO soato VALUES (100000001, '0123')")});
+        const QString adress = f->updaterFolder + QStringLiteral("adress.accdb");
+        makeDatabase(adress, QString());
 
-        if (w().ADOConnection1.Connected())
-            w().ADOConnection1.Close();
-        exec(w().ADOQuery1,
-             QStringLiteral(" CREATE TABLE soato_adress (soato_id INTEGER CONSTRAINT PrimaryKey PRIMARY "
-                            "KEY,  soato_name STRING );"));
-        w().ADOTable1.setTableName(db::soato_adress::name);
-        w().ADOTable1.Open();
-        for (w().ADOQuery2.First(); !w().ADOQuery2.Eof(); w().ADOQuery2.Next()) {
-            const int id = w().ADOQuery2.FieldByName(QStringLiteral("soato_id")).AsInteger();
-            const QString name = w().ADOQuery2.FieldByName(QStringLiteral("soato_name")).AsString();
-            w().ADOTable1.Insert();
-            w().ADOTable1.FieldByName(QStringLiteral("soato_id")).setAsInteger(id);
-            w().ADOTable1.FieldByName(QStringLiteral("soato_name")).setAsString(name);
-            w().ADOTable1.Post();
-        }
-        w().ADOConnection1.Close();
-        w().ADOConnection2.Close();
+        f->handle([this] { w().Update_base_adress(); });
+        const QString create =
+            QStringLiteral(" CREATE TABLE soato_adress (soato_id INTEGER CONSTRAINT PrimaryKey "
+                           "PRIMARY KEY,  soato_name STRING );");
+        QCOMPARE(takeSent(),
+                 (QStringList{QStringLiteral("Select soato_id,  soato_name from soato"), create}));
+        QVERIFY(f->dialogs.shown.isEmpty());
         QCOMPARE(rowsOf(w().ADOConnection1, QStringLiteral("SELECT soato_id, soato_name FROM soato_adress")),
                  QStringLiteral("100000000|Брестская область;100000001|0123"));
+
         // A second run stops at the creation.
-        QVERIFY_THROWS_EXCEPTION(
-            DataAccessError,
-            exec(w().ADOQuery1, QStringLiteral(" CREATE TABLE soato_adress (soato_id INTEGER "
-                                               "CONSTRAINT PrimaryKey PRIMARY KEY,  soato_name "
-                                               "STRING );")));
+        f->handle([this] { w().Update_base_adress(); });
+        QCOMPARE(takeSent(),
+                 (QStringList{QStringLiteral("Select soato_id,  soato_name from soato"), create}));
+        QCOMPARE(f->dialogs.shown.size(), 1);
+        QCOMPARE(f->dialogs.shown[0].kind, RecordingDialogs::Shown::Kind::Error);
+
         // The address tables are found by CopyTable's name check.
         QStringList names;
         w().ADOConnection1.GetTableNames(names);

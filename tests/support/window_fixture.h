@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/DataModule.h"
 #include "app/about.h"
 #include "app/main.h"
+#include "app/version_data.h"
 #include "registry/registry_file.h"
 #include "support/kit_folders.h"
 #include "support/recording_dialogs.h"
