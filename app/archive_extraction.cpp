@@ -1,19 +1,23 @@
 #include "app/main.h"
 #include "app/update_archive.h"
-#include "platform/dialogs.h"
-#include "platform/paths.h"
+#include "filesystem/paths.h"
+#include "seams/dialogs.h"
 #include "ui_main.h"
 
 #include <QDir>
 
 #include <algorithm>
 
+using archive::ExtractionRolledBack;
+using archive::ZipArchive;
+using seams::WindowQueue;
+
 bool TfmMain::CopyRes(const QString& programm_path) {
     const QString updaterFolder = m_seams.updaterFolder;
     AppendToLog(QString());
     AddToLog(QStringLiteral("Начинаю распаковку файлов в папку: ") + programm_path);
     const QString archive = updaterFolder + QDir::toNativeSeparators(updateArchiveFragment());
-    if (!paths::fileExists(archive)) {
+    if (!filesystem::fileExists(archive)) {
         AddToLog(QStringLiteral("Ошибка распаковки: не найден файл архива"));
         return false;
     }

@@ -4,6 +4,10 @@
 
 #include <cstdio>
 
+using seams::applicationTitle;
+using seams::BoxIcon;
+using seams::OpenFileRequest;
+
 namespace {
 
 void print(const QString& caption, const QString& text) {

@@ -1,8 +1,10 @@
 #include "app/main.h"
 #include "app/version_data.h"
-#include "platform/registry.h"
+#include "registry/registry.h"
 
 #include <QDir>
+
+using registry::Registry;
 
 // Records the new version in the three sections that carry one. The current directory moves to the
 // installation's parent folder and stays there (the documents download resolves its folder from it).

@@ -4,10 +4,10 @@
 #include "app/empty_range_bar.h"
 #include "app/transfer_input_block.h"
 #include "app/version_data.h"
-#include "platform/dialogs.h"
-#include "platform/error.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
+#include "base/error.h"
+#include "filesystem/paths.h"
+#include "registry/registry.h"
+#include "seams/dialogs.h"
 #include "ui_main.h"
 
 #include <QApplication>
@@ -18,6 +18,9 @@
 #include <QSignalBlocker>
 #include <QTimer>
 #include <algorithm>
+
+using base::Error;
+using registry::RegistryOperation;
 
 TfmMain::TfmMain(const TDM& dm, const Seams& seams, QWidget* parent)
     : QMainWindow(parent)
@@ -106,7 +109,7 @@ void TfmMain::FormShow() {
         return;
     }
     AddToLog(QStringLiteral("Каталог установки программы ВУС бистрал = ") +
-             paths::removeFolderName(path, QStringLiteral("ВУС бистрал\\")));
+             filesystem::removeFolderName(path, QStringLiteral("ВУС бистрал\\")));
     AddToLog(QString());
 }
 

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "app/seams.h"
+#include "archive/zip_archive.h"
 #include "db/database_steps.h"
 #include "download/documents_download.h"
 #include "files/file_maintenance.h"
-#include "platform/activity_log.h"
-#include "platform/dialogs.h"
-#include "platform/window_controls.h"
-#include "platform/zip_archive.h"
+#include "seams/activity_log.h"
+#include "seams/dialogs.h"
+#include "seams/window_controls.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -19,9 +19,13 @@
 
 class TDM;
 class TfmAbout;
+namespace seams {
 class Dialogs;
+}
 class QTimer;
+namespace registry {
 class Registry;
+}
 namespace Ui {
 class TfmMain;
 }
@@ -46,7 +50,10 @@ enum class UpdateOutcome { NotRun, Succeeded, CheckFailed, ExtractionFailed, Reg
 // The main window: the commands, the activity log and the progress bar. Every operation of the
 // program is a method of this window; those of the database, the file maintenance and the download
 // forward to the class of their folder, which reaches the window through the seams it implements.
-class TfmMain : public QMainWindow, public ActivityLog, public WindowControls, public WindowQueue {
+class TfmMain : public QMainWindow,
+                public seams::ActivityLog,
+                public seams::WindowControls,
+                public seams::WindowQueue {
     Q_OBJECT
 public:
     TfmMain(const TDM& dm, const Seams& seams, QWidget* parent = nullptr);
@@ -110,7 +117,7 @@ public:
     void ArchiverExtractFile(const QString& FileName);
     void ArchiverFileProgress(const QString& FileName, double Progress);
     void ArchiverOverallProgress(double Progress);
-    ZipArchive Archiver;
+    archive::ZipArchive Archiver;
 
     // --- File maintenance (files/)
     void RemoveFiles(const QString& _path) { m_files.RemoveFiles(_path); } // `_path` ends with a separator

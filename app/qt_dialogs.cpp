@@ -11,6 +11,10 @@
 #include <QPushButton>
 #include <QTranslator>
 
+using seams::applicationTitle;
+using seams::BoxIcon;
+using seams::OpenFileRequest;
+
 namespace {
 
 // Room the title bar takes besides the caption: the window icon, the close button and margins.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -10,14 +10,14 @@
 bool installQtTranslation();
 
 // The window's dialogs: Qt's message boxes and file dialog, owned by the main window.
-class QtDialogs final : public Dialogs {
+class QtDialogs final : public seams::Dialogs {
 public:
     void setOwner(QWidget* owner) { m_owner = owner; }
 
-    void messageBox(const QString& text, const QString& caption, BoxIcon icon) override;
+    void messageBox(const QString& text, const QString& caption, seams::BoxIcon icon) override;
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
-    std::optional<QString> openFile(const OpenFileRequest& request) override;
+    std::optional<QString> openFile(const seams::OpenFileRequest& request) override;
 
 private:
     QPointer<QWidget> m_owner;

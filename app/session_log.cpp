@@ -1,12 +1,18 @@
 #include "app/session_log.h"
 
-#include "platform/error.h"
-#include "platform/system_error.h"
+#include "base/error.h"
+#include "base/system_error.h"
 
 #include <QDateTime>
 #include <QDir>
 
 #include <cerrno>
+
+using base::errnoText;
+using base::Error;
+using seams::applicationTitle;
+using seams::BoxIcon;
+using seams::OpenFileRequest;
 
 QString oneLine(const QString& text) {
     if (!text.contains(u'\n') && !text.contains(u'\r'))

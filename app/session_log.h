@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 
 #include <QFile>
 #include <QString>
@@ -28,18 +28,18 @@ private:
 };
 
 // Dialogs that write each box into the session log before showing it through `inner`.
-class LoggedDialogs final : public Dialogs {
+class LoggedDialogs final : public seams::Dialogs {
 public:
-    LoggedDialogs(Dialogs& inner, SessionLog& log)
+    LoggedDialogs(seams::Dialogs& inner, SessionLog& log)
         : m_inner(inner)
         , m_log(log) {}
 
-    void messageBox(const QString& text, const QString& caption, BoxIcon icon) override;
+    void messageBox(const QString& text, const QString& caption, seams::BoxIcon icon) override;
     void showMessage(const QString& text) override;
     void showError(const QString& text) override;
-    std::optional<QString> openFile(const OpenFileRequest& request) override;
+    std::optional<QString> openFile(const seams::OpenFileRequest& request) override;
 
 private:
-    Dialogs& m_inner;
+    seams::Dialogs& m_inner;
     SessionLog& m_log;
 };

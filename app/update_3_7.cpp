@@ -8,9 +8,9 @@
 #include "app/session_log.h"
 #include "app/unattended.h"
 #include "app/version_data.h"
-#include "platform/network_state.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
+#include "filesystem/paths.h"
+#include "network/network_state.h"
+#include "registry/registry.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -22,6 +22,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
+
+using network::SystemNetworkState;
+using registry::defaultRegistryFilePath;
+using registry::openUserRegistry;
+using registry::Registry;
+using seams::Dialogs;
 
 namespace {
 
@@ -221,7 +227,7 @@ int main(int argc, char* argv[]) {
     Seams seams;
     seams.dialogs = loggedDialogs ? static_cast<Dialogs*>(&*loggedDialogs) : &shownDialogs;
     seams.registry = registry.get();
-    seams.updaterFolder = paths::executableFolder();
+    seams.updaterFolder = filesystem::executableFolder();
     seams.networkState = &networkState;
 
     const TDM DM;

@@ -1,17 +1,20 @@
 #include "app/main.h"
 #include "db/database_files.h"
-#include "platform/dialogs.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
+#include "filesystem/paths.h"
+#include "registry/registry.h"
+#include "seams/dialogs.h"
 
 #include "app/update_lock.h"
-#include "platform/extraction_transaction.h"
+#include "archive/extraction_transaction.h"
 
 #include <memory>
 
+using archive::ExtractionTransaction;
+using registry::Registry;
+
 QString TfmMain::extractionFolderOf(const QString& installationFolder) {
-    return paths::removeFolderName(
-        paths::removeFolderName(installationFolder, QStringLiteral("ВУС бистрал\\")),
+    return filesystem::removeFolderName(
+        filesystem::removeFolderName(installationFolder, QStringLiteral("ВУС бистрал\\")),
         QStringLiteral("Бистрал\\"));
 }
 
@@ -32,9 +35,9 @@ void TfmMain::Button3Click(QObject*) {
         m_seams.dialogs->messageBox(text, caption);
         m_updateOutcome = UpdateOutcome::CheckFailed;
     };
-    if (!paths::fileExists(databasePath))
+    if (!filesystem::fileExists(databasePath))
         return stop(QStringLiteral("Не найдена база данных бистрала!"), QStringLiteral("Ошибка"));
-    if (!paths::fileExists(installation + QStringLiteral("bistral.exe")))
+    if (!filesystem::fileExists(installation + QStringLiteral("bistral.exe")))
         return stop(QStringLiteral("Программа не найдена! Повторите попытку!"), QStringLiteral("Ошибка"));
     if (version.isEmpty())
         return stop(

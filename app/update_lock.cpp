@@ -1,8 +1,8 @@
 #include "app/update_lock.h"
 
-#include "platform/archive_errors.h"
-#include "platform/error.h"
-#include "platform/extraction_transaction.h"
+#include "archive/archive_errors.h"
+#include "archive/extraction_transaction.h"
+#include "base/error.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +18,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+using archive::ExtractionFault;
+using archive::extractionFaultText;
+using archive::ExtractionTransaction;
+using base::Error;
 
 namespace {
 

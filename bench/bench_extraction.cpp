@@ -15,9 +15,9 @@
 //                                          reads the archive's largest item into nothing and prints
 //                                          its MB/s: libzip's zip_fread against the item reader
 #include "app/update_archive.h"
+#include "archive/zip_archive.h"
+#include "archive/zip_item_reader.h"
 #include "demo/kit_archive.h"
-#include "platform/zip_archive.h"
-#include "platform/zip_item_reader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -29,6 +29,10 @@
 #include <cstdio>
 #include <ctime>
 #include <zip.h>
+
+using archive::ItemReading;
+using archive::readZipItem;
+using archive::ZipArchive;
 
 namespace {
 

@@ -3,9 +3,9 @@
 //
 //   bench_curriculum [plan rows] [subjects]      (default 100000 1000)
 
+#include "data_access/db_table.h"
 #include "db/database_files.h"
 #include "db/tables.h"
-#include "platform/db_table.h"
 #include "support/database_files.h"
 #include "support/steps_fixture.h"
 
@@ -16,6 +16,9 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+using data_access::DbConnection;
+using data_access::DbTable;
 
 namespace {
 

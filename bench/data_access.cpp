@@ -3,8 +3,8 @@
 //
 //   bench_data_access [rows]      (default 100000)
 
+#include "data_access/db_table.h"
 #include "db/database_files.h"
-#include "platform/db_table.h"
 #include "support/database_files.h"
 
 #include <QCoreApplication>
@@ -16,6 +16,9 @@
 
 #include <cstdio>
 #include <random>
+
+using data_access::DbConnection;
+using data_access::DbTable;
 
 namespace {
 

@@ -22,6 +22,8 @@
 
 #include <cstdio>
 
+using data_access::DbConnection;
+
 namespace {
 
 const QString& password = db::mainDatabasePassword;

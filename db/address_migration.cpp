@@ -1,24 +1,28 @@
 // The address directory: the SOATO table of the updater-side address database, and the merge of the
 // modules' address databases into the installation's main address database.
 
+#include "data_access/data_access_error.h"
+#include "data_access/file_copy.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/database_steps.h"
 #include "db/tables.h"
-#include "platform/activity_log.h"
-#include "platform/data_access_error.h"
-#include "platform/dialogs.h"
-#include "platform/file_copy.h"
-#include "platform/paths.h"
-#include "platform/registry.h"
+#include "filesystem/paths.h"
+#include "registry/registry.h"
+#include "seams/activity_log.h"
+#include "seams/dialogs.h"
 
 #include <QFileInfo>
+
+using data_access::copyDatabaseFile;
+using data_access::DataAccessError;
+using registry::Registry;
 
 namespace {
 
 QString withSeparator(QString folder) {
     if (!folder.endsWith(u'\\') && !folder.endsWith(u'/'))
-        folder += paths::separator();
+        folder += filesystem::separator();
     return folder;
 }
 
@@ -40,7 +44,7 @@ void db::DatabaseSteps::Update_base_adress() {
         m_dialogs.showMessage(QStringLiteral("Ошибка копирования базы адресов регионов!"));
     }
 
-    const QString adress = paths::removeFolderName(m_updaterFolder, db::locations::archiveFolderName) +
+    const QString adress = filesystem::removeFolderName(m_updaterFolder, db::locations::archiveFolderName) +
                            db::locations::adressBase;
     if (ADOConnection1.Connected())
         ADOConnection1.Close();
@@ -99,11 +103,12 @@ void db::DatabaseSteps::TransferAdress() {
     const QString spare =
         db::locations::pathIn(m_updaterFolder, {db::locations::resFolder, db::locations::adressBase});
 
-    if (paths::fileExists(mainAdress))
+    if (filesystem::fileExists(mainAdress))
         return;
-    if (QFileInfo(otherBase).isDir() && paths::fileExists(spare)) {
+    if (QFileInfo(otherBase).isDir() && filesystem::fileExists(spare)) {
         // Never over a file of that name; a failed copy shows in the connect below.
-        copyDatabaseFile(spare, QString(), otherBase + paths::separator() + db::locations::adressBase, false);
+        copyDatabaseFile(spare, QString(), otherBase + filesystem::separator() + db::locations::adressBase,
+                         false);
     } else {
         AddToLog(QStringLiteral("Ошибка копирования файла базы адресов!"));
         return;

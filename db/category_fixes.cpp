@@ -3,8 +3,10 @@
 
 #include "db/database_steps.h"
 #include "db/tables.h"
-#include "platform/activity_log.h"
-#include "platform/sql_tokenizer.h"
+#include "seams/activity_log.h"
+#include "sql/sql_tokenizer.h"
+
+using sql::quotedText;
 
 namespace {
 

@@ -2,17 +2,20 @@
 // database updated on working copies whose vehicles, teachers and instructors go into the new main
 // database.
 
+#include "data_access/file_copy.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/database_steps.h"
 #include "db/tables.h"
-#include "platform/activity_log.h"
-#include "platform/dialogs.h"
-#include "platform/file_copy.h"
-#include "platform/registry.h"
-#include "platform/window_controls.h"
+#include "registry/registry.h"
+#include "seams/activity_log.h"
+#include "seams/dialogs.h"
+#include "seams/window_controls.h"
 
 #include <QFileInfo>
+
+using data_access::copyDatabaseFile;
+using seams::OpenFileRequest;
 
 void db::DatabaseSteps::UpdateBase() {
     QString path =

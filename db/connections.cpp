@@ -1,11 +1,16 @@
 // The two database connections of the steps: their settings and the connect operations.
 
+#include "data_access/data_access_error.h"
 #include "db/connection_strings.h"
 #include "db/database_steps.h"
-#include "platform/activity_log.h"
-#include "platform/data_access_error.h"
-#include "platform/dialogs.h"
-#include "platform/paths.h"
+#include "filesystem/paths.h"
+#include "seams/activity_log.h"
+#include "seams/dialogs.h"
+
+using data_access::cmShareDenyNone;
+using data_access::DataAccessError;
+using data_access::DbConnection;
+using data_access::DbProviderError;
 
 db::DatabaseSteps::DatabaseSteps(const Context& context)
     : m_log(context.log)
@@ -36,7 +41,7 @@ void db::DatabaseSteps::setUpDataAccess() {
 
 bool db::DatabaseSteps::connectTo(DbConnection& connection, const QString& base_name, const QString& pswd,
                                   bool closeFirst) {
-    if (!paths::fileExists(base_name))
+    if (!filesystem::fileExists(base_name))
         return false;
     try {
         if (closeFirst)

@@ -5,12 +5,18 @@
 #include "db/database_files.h"
 #include "db/database_steps.h"
 #include "db/tables.h"
-#include "platform/activity_log.h"
-#include "platform/sql_tokenizer.h"
+#include "seams/activity_log.h"
+#include "sql/sql_tokenizer.h"
 
 #include <QList>
 #include <QStringList>
 #include <QVariantList>
+
+using data_access::DbDataSet;
+using data_access::DbLocateOptions;
+using data_access::DbTable;
+using data_access::loCaseInsensitive;
+using sql::quotedText;
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/paths.h"
+#include "filesystem/paths.h"
 
 #include <QString>
 
@@ -50,7 +50,7 @@ inline QString pathIn(const QString& folder, std::initializer_list<QString> part
     bool first = true;
     for (const QString& part : parts) {
         if (!first)
-            path += paths::separator();
+            path += filesystem::separator();
         path += part;
         first = false;
     }

@@ -1,17 +1,23 @@
 #pragma once
 
-#include "platform/db_connection.h"
-#include "platform/db_query.h"
-#include "platform/db_table.h"
-#include "platform/dialogs.h"
+#include "data_access/db_connection.h"
+#include "data_access/db_query.h"
+#include "data_access/db_table.h"
+#include "seams/dialogs.h"
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
+namespace seams {
 class ActivityLog;
+}
+namespace registry {
 class Registry;
+}
+namespace seams {
 class WindowControls;
+}
 
 namespace db {
 
@@ -21,11 +27,11 @@ namespace db {
 class DatabaseSteps {
 public:
     struct Context {
-        ActivityLog& log;
-        Dialogs& dialogs;
-        Registry* registry = nullptr;
+        seams::ActivityLog& log;
+        seams::Dialogs& dialogs;
+        registry::Registry* registry = nullptr;
         QString updaterFolder; // the running executable's folder, with a trailing separator
-        WindowControls& controls;
+        seams::WindowControls& controls;
     };
     explicit DatabaseSteps(const Context& context);
 
@@ -40,8 +46,8 @@ public:
     // Every statement the steps hand to a query is appended here as it is sent, while this is set.
     QStringList* statementLog = nullptr;
     // The query's SQL text is cleared, then set to `sql`, which runs; errors pass to the caller.
-    void openSql(DbQuery& query, const QString& sql);
-    void execSql(DbQuery& query, const QString& sql);
+    void openSql(data_access::DbQuery& query, const QString& sql);
+    void execSql(data_access::DbQuery& query, const QString& sql);
     // The probe: "Select " + column + " from " + table opened on ADOQuery1. It fails, and so tells
     // that the table lacks the column, on any error; the error itself is neither shown nor logged.
     bool probe(const QString& column, const QString& table);
@@ -101,24 +107,25 @@ public:
     void UpdateBase();
     void UpdateBase_AD();
     // The window's file dialog: its user sets the filter and the start folder.
-    OpenFileRequest OpenDialog1;
+    seams::OpenFileRequest OpenDialog1;
 
     // The data-access components the steps work through (settings in db/connections.cpp). Every
     // table component reads a static snapshot.
-    DbConnection ADOConnection1;
-    DbConnection ADOConnection2;
-    DbQuery ADOQuery1{ADOConnection1};
-    DbQuery ADOQuery2{ADOConnection2};
-    DbTable ADOTable1{ADOConnection1};
-    DbTable ADOTable11{ADOConnection1};
-    DbTable ADOTable2{ADOConnection2};
+    data_access::DbConnection ADOConnection1;
+    data_access::DbConnection ADOConnection2;
+    data_access::DbQuery ADOQuery1{ADOConnection1};
+    data_access::DbQuery ADOQuery2{ADOConnection2};
+    data_access::DbTable ADOTable1{ADOConnection1};
+    data_access::DbTable ADOTable11{ADOConnection1};
+    data_access::DbTable ADOTable2{ADOConnection2};
 
 private:
     // db/connections.cpp: the components' settings, and the course both connect operations share.
     void setUpDataAccess();
     // One provider error box for each entry of the connection's error list.
-    void reportProviderErrors(DbConnection& connection);
-    bool connectTo(DbConnection& connection, const QString& base_name, const QString& pswd, bool closeFirst);
+    void reportProviderErrors(data_access::DbConnection& connection);
+    bool connectTo(data_access::DbConnection& connection, const QString& base_name, const QString& pswd,
+                   bool closeFirst);
     // The twelve address tables through CopyTable: false when a failure escaped one of them.
     bool CopyAdressTables();
 
@@ -144,11 +151,11 @@ private:
     void AddToLog(const QString& text);
     void AppendToLog(const QString& text);
 
-    ActivityLog& m_log;
-    Dialogs& m_dialogs;
-    Registry* const m_registry;
+    seams::ActivityLog& m_log;
+    seams::Dialogs& m_dialogs;
+    registry::Registry* const m_registry;
     const QString m_updaterFolder;
-    WindowControls& m_controls;
+    seams::WindowControls& m_controls;
 };
 
 } // namespace db

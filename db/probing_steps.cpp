@@ -2,8 +2,8 @@
 // first and changes the database only when the probe fails.
 
 #include "db/database_steps.h"
-#include "platform/activity_log.h"
-#include "platform/dialogs.h"
+#include "seams/activity_log.h"
+#include "seams/dialogs.h"
 
 namespace {
 

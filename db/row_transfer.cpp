@@ -2,10 +2,10 @@
 // copy with its flag (CopyADToMainBase), the study plans of missing categories (copyPlan) and the
 // row-by-row overwrite (CopySchoolMainBase).
 
+#include "data_access/db_field.h"
 #include "db/database_steps.h"
 #include "db/tables.h"
-#include "platform/activity_log.h"
-#include "platform/db_field.h"
+#include "seams/activity_log.h"
 
 #include <QHash>
 #include <QLocale>
@@ -13,6 +13,15 @@
 #include <exception>
 #include <optional>
 #include <vector>
+
+using data_access::DbDataSet;
+using data_access::DbField;
+using data_access::DbFieldDef;
+using data_access::DbTable;
+using data_access::ftAutoInc;
+using data_access::ftFloat;
+using data_access::ftInteger;
+using seams::ActivityLog;
 
 namespace {
 

@@ -2,7 +2,9 @@
 // quoted with quotedText.
 
 #include "db/database_steps.h"
-#include "platform/activity_log.h"
+#include "seams/activity_log.h"
+
+using data_access::DbQuery;
 
 void db::DatabaseSteps::openSql(DbQuery& query, const QString& sql) {
     if (statementLog)

@@ -2,8 +2,10 @@
 
 #include "db/database_steps.h"
 #include "db/tables.h"
-#include "platform/activity_log.h"
-#include "platform/sql_tokenizer.h"
+#include "seams/activity_log.h"
+#include "sql/sql_tokenizer.h"
+
+using sql::quotedText;
 
 bool db::DatabaseSteps::CreateTableGrafikVojdenija() {
     AppendToLog(QStringLiteral("Проверка существования таблицы \"График вождения\"... "));

@@ -1,6 +1,6 @@
 #include "demo/kit_archive.h"
 
-#include "platform/codepage.h"
+#include "text/codepage.h"
 
 #include <QFile>
 
@@ -8,7 +8,7 @@
 #include <zip.h>
 
 QByteArray oemName(const QString& name) {
-    return codepage::encode(name, codepage::Page::Oem);
+    return text::encode(name, text::Page::Oem);
 }
 
 ArchiveEntry fileEntry(const QString& name, const QByteArray& data) {

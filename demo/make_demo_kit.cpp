@@ -5,7 +5,7 @@
 
 #include "app/update_archive.h"
 #include "demo/kit_archive.h"
-#include "platform/registry_file.h"
+#include "registry/registry_file.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,6 +13,8 @@
 #include <QTextStream>
 
 #include <cstdio>
+
+using registry::RegistryFile;
 
 namespace {
 

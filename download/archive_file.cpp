@@ -1,15 +1,18 @@
 #include "download/archive_file.h"
 
-#include "platform/atomic_file.h"
-#include "platform/error.h"
+#include "base/error.h"
+#include "filesystem/atomic_file.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+using base::Error;
+using filesystem::AtomicFile;
+
 #ifndef _WIN32
 
-#include "platform/folder_handle.h"
-#include "platform/system_error.h"
+#include "base/system_error.h"
+#include "filesystem/folder_handle.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -21,6 +24,9 @@
 #include <unistd.h>
 
 #include <vector>
+
+using base::errnoText;
+using filesystem::forEachEntry;
 
 namespace {
 

@@ -5,10 +5,18 @@
 
 #include <QString>
 
+namespace seams {
 class Dialogs;
+}
+namespace network {
 class NetworkState;
+}
+namespace seams {
 class WindowControls;
+}
+namespace seams {
 class WindowQueue;
+}
 
 namespace download {
 
@@ -17,11 +25,11 @@ namespace download {
 class DocumentsDownload {
 public:
     struct Context {
-        Dialogs& dialogs;
-        NetworkState* networkState = nullptr; // the system's internet-connection state
+        seams::Dialogs& dialogs;
+        network::NetworkState* networkState = nullptr; // the system's internet-connection state
         DownloadServer server;
-        WindowControls& controls;
-        WindowQueue& queue;
+        seams::WindowControls& controls;
+        seams::WindowQueue& queue;
     };
     explicit DocumentsDownload(const Context& context);
 
@@ -33,11 +41,11 @@ public:
     void IdHTTP1Work(QObject* ASender, WorkMode AWorkMode, qint64 AWorkCount);
 
 private:
-    Dialogs& m_dialogs;
-    NetworkState* const m_networkState;
+    seams::Dialogs& m_dialogs;
+    network::NetworkState* const m_networkState;
     const DownloadServer m_server;
-    WindowControls& m_controls;
-    WindowQueue& m_queue;
+    seams::WindowControls& m_controls;
+    seams::WindowQueue& m_queue;
 
 public:
     // The HTTP client of the download; its cookies last as long as this object.

@@ -3,14 +3,17 @@
 
 #include "download/documents_download.h"
 
+#include "base/error.h"
 #include "download/archive_file.h"
-#include "platform/dialogs.h"
-#include "platform/error.h"
-#include "platform/network_state.h"
-#include "platform/window_controls.h"
+#include "network/network_state.h"
+#include "seams/dialogs.h"
+#include "seams/window_controls.h"
 
 #include <QDir>
 #include <QUrl>
+
+using base::Error;
+using seams::WindowQueue;
 
 namespace {
 

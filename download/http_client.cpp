@@ -1,6 +1,6 @@
 #include "download/http_client.h"
 
-#include "platform/error.h"
+#include "base/error.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -9,6 +9,8 @@
 #include <curl/curl.h>
 
 #include <exception>
+
+using base::Error;
 
 namespace {
 

@@ -2,7 +2,9 @@
 
 #include <QString>
 
+namespace seams {
 class WindowQueue;
+}
 
 namespace files {
 
@@ -11,7 +13,7 @@ namespace files {
 class FileMaintenance {
 public:
     // `updaterFolder` ends with a separator; the queue runs while the photo folders are renamed.
-    FileMaintenance(const QString& updaterFolder, WindowQueue& queue);
+    FileMaintenance(const QString& updaterFolder, seams::WindowQueue& queue);
 
     // --- Obsolete files (files/obsolete_files.cpp)
     void RemoveFiles(const QString& _path);             // `_path` ends with a separator
@@ -27,7 +29,7 @@ public:
 
 private:
     const QString m_updaterFolder;
-    WindowQueue& m_queue;
+    seams::WindowQueue& m_queue;
 };
 
 } // namespace files

@@ -1,12 +1,15 @@
 #include "files/file_maintenance.h"
-#include "platform/folder_handle.h"
-#include "platform/paths.h"
-#include "platform/text_lines.h"
+#include "filesystem/folder_handle.h"
+#include "filesystem/paths.h"
+#include "text/text_lines.h"
 
 #include <QStringList>
 
 #include <algorithm>
 #include <optional>
+
+using filesystem::FolderHandle;
+using seams::WindowQueue;
 
 namespace {
 
@@ -80,8 +83,8 @@ files::FileMaintenance::FileMaintenance(const QString& updaterFolder, WindowQueu
     , m_queue(queue) {}
 
 void files::FileMaintenance::RemoveFiles(const QString& _path) {
-    const QStringList lines = text_lines::load(m_updaterFolder + QStringLiteral("res") + paths::separator() +
-                                               QStringLiteral("files.txt"));
+    const QStringList lines = text::loadLines(m_updaterFolder + QStringLiteral("res") +
+                                              filesystem::separator() + QStringLiteral("files.txt"));
     const FolderHandle target = FolderHandle::open(_path);
     for (const QString& line : lines)
         removeListedFile(target, line);
@@ -90,9 +93,9 @@ void files::FileMaintenance::RemoveFiles(const QString& _path) {
 
 bool files::FileMaintenance::RemoveEmptyFolders(const QString& rootFolder) {
     QString folder = rootFolder;
-    while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(paths::separator())))
+    while (folder.size() > 1 && (folder.endsWith(u'/') || folder.endsWith(filesystem::separator())))
         folder.chop(1);
-    const qsizetype cut = std::max(folder.lastIndexOf(u'/'), folder.lastIndexOf(paths::separator()));
+    const qsizetype cut = std::max(folder.lastIndexOf(u'/'), folder.lastIndexOf(filesystem::separator()));
     QString parent = cut < 0 ? QStringLiteral(".") : folder.left(cut);
     if (cut >= 0 && (parent.isEmpty() || parent.endsWith(u':'))) // the root of a file system or a drive
         parent = folder.left(cut + 1);

@@ -1,9 +1,12 @@
 #include "files/file_maintenance.h"
-#include "platform/folder_handle.h"
-#include "platform/window_controls.h"
+#include "filesystem/folder_handle.h"
+#include "seams/window_controls.h"
 
 #include <algorithm>
 #include <iterator>
+
+using filesystem::FolderHandle;
+using seams::WindowQueue;
 
 namespace {
 

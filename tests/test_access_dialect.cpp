@@ -1,10 +1,13 @@
 // The Access SQL the steps send, run through the data-access layer on an encrypted file.
 
-#include "platform/data_access_error.h"
+#include "data_access/data_access_error.h"
 #include "support/database_files.h"
 
 #include <QTemporaryDir>
 #include <QTest>
+
+using data_access::DataAccessError;
+using data_access::DbConnection;
 
 namespace {
 

@@ -11,6 +11,10 @@
 
 #include <memory>
 
+using data_access::DbConnection;
+using registry::Registry;
+using seams::BoxIcon;
+
 namespace {
 
 // The address tables in the order the merge goes through them.
@@ -97,7 +101,7 @@ public:
     void writeString(const QString& section, const QString& name, const QString& text) override {
         m_inner.writeString(section, name, text);
     }
-    registry::Lookup lookup(const QString& section, const QString& name) const override {
+    native::Lookup lookup(const QString& section, const QString& name) const override {
         reads.append(section + u'\\' + name);
         return m_inner.lookup(section, name);
     }

@@ -7,6 +7,11 @@
 
 #include <QTest>
 
+using data_access::cmShareDenyNone;
+using data_access::cmUnknown;
+using data_access::DbConnection;
+using seams::BoxIcon;
+
 namespace {
 
 using Kind = RecordingDialogs::Shown::Kind;

@@ -2,10 +2,10 @@
 // run left companions beside, a source that a killed writer left half written, a full disk, a size
 // limit, another program reading the file while rows are posted.
 
+#include "data_access/data_access_error.h"
+#include "data_access/db_table.h"
+#include "data_access/file_copy.h"
 #include "db/database_files.h"
-#include "platform/data_access_error.h"
-#include "platform/db_table.h"
-#include "platform/file_copy.h"
 #include "support/database_files.h"
 #include "support/stale_companions.h"
 #include "support/steps_fixture.h"
@@ -24,6 +24,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+
+using data_access::copyDatabaseFile;
+using data_access::DataAccessError;
+using data_access::DbConnection;
+using data_access::DbTable;
 
 namespace {
 

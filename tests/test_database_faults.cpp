@@ -2,9 +2,9 @@
 // in the middle. The connect operations report the provider's description in the "Ошибка!" box and
 // return false; nothing crashes and nothing else changes.
 
+#include "data_access/data_access_error.h"
 #include "db/connection_strings.h"
 #include "db/database_files.h"
-#include "platform/data_access_error.h"
 #include "support/database_files.h"
 #include "support/steps_fixture.h"
 
@@ -12,6 +12,9 @@
 #include <QTest>
 
 #include <sqlite3.h>
+
+using data_access::DbConnection;
+using seams::BoxIcon;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The data-access layer's connections on real files: connection strings, opening and its failures,
 // KeepConnection, table names, and files shared with the stock sqlite3 and sqlcipher tools.
 
-#include "platform/data_access_error.h"
-#include "platform/db_table.h"
+#include "data_access/data_access_error.h"
+#include "data_access/db_table.h"
 #include "support/database_files.h"
 #include "support/registry_fixture.h"
 
@@ -13,6 +13,12 @@
 #include <QTest>
 
 #include <sqlite3.h>
+
+using data_access::DataAccessError;
+using data_access::DbConnection;
+using data_access::DbQuery;
+using data_access::DbTable;
+using data_access::ftAutoInc;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Queries and tables of the data-access layer on an encrypted file: walking, field reads and writes,
 // Locate, field definitions, Insert/Edit/Post.
 
-#include "platform/data_access_error.h"
-#include "platform/db_table.h"
+#include "data_access/data_access_error.h"
+#include "data_access/db_table.h"
 #include "support/database_files.h"
 
 #include <QCoreApplication>
@@ -14,6 +14,22 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
+
+using base::Error;
+using data_access::DataAccessError;
+using data_access::DbConnection;
+using data_access::DbDataSet;
+using data_access::DbField;
+using data_access::DbFieldType;
+using data_access::DbLocateOptions;
+using data_access::DbQuery;
+using data_access::DbTable;
+using data_access::ftAutoInc;
+using data_access::ftBoolean;
+using data_access::ftFloat;
+using data_access::ftInteger;
+using data_access::ftString;
+using data_access::loCaseInsensitive;
 
 namespace {
 

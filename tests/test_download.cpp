@@ -1,6 +1,6 @@
 #include "download/archive_file.h"
 #include "download/http_client.h"
-#include "platform/atomic_file.h"
+#include "filesystem/atomic_file.h"
 #include "support/fake_network_state.h"
 #include "support/scripted_http_server.h"
 #include "support/window_fixture.h"

@@ -1,5 +1,5 @@
+#include "base/error.h"
 #include "download/http_client.h"
-#include "platform/error.h"
 #include "support/scripted_http_server.h"
 
 #include <QPointer>
@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 
+using base::Error;
 using namespace std::chrono_literals;
 
 namespace {

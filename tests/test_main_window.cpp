@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QWindow>
 
+using seams::BoxIcon;
+
 namespace {
 
 QString vusBistral(const QString& programmPath) {

@@ -1,6 +1,6 @@
-#include "platform/codepage.h"
 #include "support/files_fixture.h"
 #include "support/folder_tree.h"
+#include "text/codepage.h"
 
 #include <QStringEncoder>
 #include <QTest>
@@ -30,7 +30,7 @@ QByteArray listBytes(const QStringList& lines, Encoding encoding, const QString&
     case Encoding::Ansi:
         break;
     }
-    return codepage::encode(text, codepage::Page::Ansi);
+    return text::encode(text, text::Page::Ansi);
 }
 
 // The file maintenance whose list file and target folder live in a temporary folder, with a folder outside

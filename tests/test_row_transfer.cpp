@@ -8,6 +8,11 @@
 
 #include <QTest>
 
+using data_access::DataAccessError;
+using data_access::DbConnection;
+using data_access::DbQuery;
+using data_access::DbTable;
+
 namespace {
 
 const QString failedStreet = QStringLiteral("Ошибка обновления таблицы = street");

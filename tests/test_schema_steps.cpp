@@ -1,8 +1,8 @@
 // The probing, table-creation and category steps on an encrypted school database: what each
 // changes, the log lines it writes (and which of them it selects), and a second run changing nothing.
 
+#include "base/error.h"
 #include "db/database_files.h"
-#include "platform/error.h"
 #include "support/database_files.h"
 #include "support/school_database.h"
 #include "support/steps_fixture.h"
@@ -10,6 +10,11 @@
 #include <QTest>
 
 #include <functional>
+
+using data_access::DbConnection;
+using data_access::DbFieldDef;
+using data_access::DbTable;
+using data_access::ftAutoInc;
 
 namespace {
 

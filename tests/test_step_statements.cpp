@@ -3,9 +3,9 @@
 // import and the address migration. Each step runs itself; the test reads the statements it handed
 // to its queries and what they did.
 
+#include "data_access/data_access_error.h"
 #include "db/database_files.h"
 #include "db/tables.h"
-#include "platform/data_access_error.h"
 #include "support/database_files.h"
 #include "support/school_database.h"
 #include "support/steps_fixture.h"
@@ -14,6 +14,11 @@
 #include <QTest>
 
 #include <utility>
+
+using data_access::DbQuery;
+using data_access::ftAutoInc;
+using data_access::ftBoolean;
+using data_access::ftInteger;
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "app/update_lock.h"
-#include "platform/error.h"
+#include "base/error.h"
 #include "support/window_fixture.h"
 
 #include <QProgressBar>
@@ -7,6 +7,11 @@
 #include <QTest>
 
 #include <cmath>
+
+using base::Error;
+using registry::Registry;
+using registry::RegistryFile;
+using seams::BoxIcon;
 
 namespace {
 
@@ -21,7 +26,7 @@ public:
             throw Error("Failed to set data for '" + name.toStdString() + "'");
         m_file.writeString(section, name, text);
     }
-    registry::Lookup lookup(const QString& section, const QString& name) const override {
+    native::Lookup lookup(const QString& section, const QString& name) const override {
         return m_file.lookup(section, name);
     }
 

@@ -2,10 +2,10 @@
 // extraction, the registry file cannot be replaced, the program is killed at random moments.
 
 #include "app/update_lock.h"
-#include "platform/error.h"
-#include "platform/extraction_transaction.h"
-#include "platform/registry_file.h"
-#include "platform/registry_file_format.h"
+#include "archive/extraction_transaction.h"
+#include "base/error.h"
+#include "registry/registry_file.h"
+#include "registry/registry_file_format.h"
 #include "support/folder_tree.h"
 #include "support/kit_folders.h"
 #include "support/updater_process.h"
@@ -27,6 +27,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+using archive::ExtractionTransaction;
+using base::Error;
+using registry::RegistryFile;
 
 namespace {
 
@@ -194,7 +198,7 @@ QList<QByteArray> registryStates(const KitFolders& kit) {
 QString registryProblem(const KitFolders& kit, const QList<QByteArray>& states) {
     const QByteArray bytes = readBytes(kit.registryPath);
     try {
-        regfile::parse(bytes, kit.registryPath);
+        registry::parse(bytes, kit.registryPath);
         const RegistryFile registry(kit.registryPath);
         for (const QString& section : versionSections) {
             const QString version =

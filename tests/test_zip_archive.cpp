@@ -1,9 +1,9 @@
 #include "app/update_archive.h"
+#include "archive/archive_errors.h"
+#include "archive/extraction_transaction.h"
+#include "archive/zip_archive.h"
+#include "base/error.h"
 #include "demo/kit_archive.h"
-#include "platform/archive_errors.h"
-#include "platform/error.h"
-#include "platform/extraction_transaction.h"
-#include "platform/zip_archive.h"
 #include "support/folder_tree.h"
 #include "support/kit_folders.h"
 #include "support/registry_fixture.h"
@@ -17,6 +17,12 @@
 #include <unistd.h>
 
 #include <zip.h>
+
+using archive::ExtractionRolledBack;
+using archive::ExtractionTransaction;
+using archive::ZipArchive;
+using archive::zipErrorText;
+using base::Error;
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "app/update_archive.h"
+#include "archive/archive_errors.h"
+#include "archive/zip_item_reader.h"
+#include "base/error.h"
 #include "demo/kit_archive.h"
-#include "platform/archive_errors.h"
-#include "platform/error.h"
-#include "platform/zip_item_reader.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -15,6 +15,11 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+
+using archive::ItemReading;
+using archive::readZipItem;
+using archive::zipErrorText;
+using base::Error;
 
 Q_DECLARE_METATYPE(ItemReading)
 

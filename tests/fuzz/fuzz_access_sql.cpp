@@ -2,20 +2,25 @@
 // a statement it accepts translates the same every time, and none of Access's own operators is left
 // in what reaches SQLite, where they mean something else.
 
-#include "platform/access_sql.h"
-#include "platform/error.h"
-#include "platform/sql_tokenizer.h"
+#include "base/error.h"
+#include "sql/access_sql.h"
+#include "sql/sql_tokenizer.h"
 
 #include <cstdlib>
 
+using base::Error;
+using sql::SqlQuoting;
+using sql::SqlToken;
+using sql::tokenizeSql;
+
 namespace {
 
-bool same(const access_sql::Translation& a, const access_sql::Translation& b) {
+bool same(const sql::Translation& a, const sql::Translation& b) {
     return a.kind == b.kind && a.sql == b.sql && a.table == b.table && a.definitions == b.definitions &&
            a.column == b.column && a.newDefinition == b.newDefinition;
 }
 
-bool accessOperatorLeft(const access_sql::Translation& translation) {
+bool accessOperatorLeft(const sql::Translation& translation) {
     QStringList texts = translation.definitions;
     texts.append(translation.sql);
     for (const QString& text : texts)
@@ -29,13 +34,13 @@ bool accessOperatorLeft(const access_sql::Translation& translation) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString statement = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
-    access_sql::Translation first;
+    sql::Translation first;
     try {
-        first = access_sql::translate(statement);
+        first = sql::translate(statement);
     } catch (const Error&) {
         return 0;
     }
-    if (!same(first, access_sql::translate(statement)) || accessOperatorLeft(first))
+    if (!same(first, sql::translate(statement)) || accessOperatorLeft(first))
         std::abort();
     return 0;
 }

@@ -1,8 +1,8 @@
 // The update archive fed arbitrary bytes: it never crashes and never writes outside its folder.
 
 #include "app/update_archive.h"
-#include "platform/error.h"
-#include "platform/zip_archive.h"
+#include "archive/zip_archive.h"
+#include "base/error.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -10,6 +10,9 @@
 #include <QTemporaryDir>
 
 #include <cstdlib>
+
+using archive::ZipArchive;
+using base::Error;
 
 namespace {
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "data_access/db_connection.h"
+#include "data_access/db_query.h"
 #include "db/connection_strings.h"
-#include "platform/db_connection.h"
-#include "platform/db_query.h"
 
 #include <QFile>
 #include <QProcess>
@@ -57,15 +57,15 @@ inline QString keyLine(const QString& password) {
 }
 
 // Every row of an Access SQL query, columns joined by "|" and rows by ";", Null as NULL.
-inline QString rowsOf(DbConnection& connection, const QString& sql) {
-    DbQuery query(connection);
+inline QString rowsOf(data_access::DbConnection& connection, const QString& sql) {
+    data_access::DbQuery query(connection);
     query.SQL.Add(sql);
     query.Open();
     QStringList rows;
     for (query.First(); !query.Eof(); query.Next()) {
         QStringList values;
-        for (const DbFieldDef& def : query.FieldDefs()) {
-            const DbField field = query.FieldByName(def.Name);
+        for (const data_access::DbFieldDef& def : query.FieldDefs()) {
+            const data_access::DbField field = query.FieldByName(def.Name);
             values.append(field.IsNull() ? QStringLiteral("NULL") : field.AsString());
         }
         rows.append(values.join(u'|'));
@@ -73,15 +73,15 @@ inline QString rowsOf(DbConnection& connection, const QString& sql) {
     return rows.join(u';');
 }
 
-inline void execSql(DbConnection& connection, const QString& sql) {
-    DbQuery query(connection);
+inline void execSql(data_access::DbConnection& connection, const QString& sql) {
+    data_access::DbQuery query(connection);
     query.SQL.Add(sql);
     query.ExecSQL();
 }
 
 // Runs `statements` on the database at `path` through a connection of their own.
 inline void execSql(const QString& path, const QString& password, const QStringList& statements) {
-    DbConnection connection;
+    data_access::DbConnection connection;
     connection.setConnectionString(db::connectionString(path, password));
     for (const QString& statement : statements)
         execSql(connection, statement);
@@ -89,7 +89,7 @@ inline void execSql(const QString& path, const QString& password, const QStringL
 
 // rowsOf() on the database at `path`, through a connection of its own.
 inline QString rowsOf(const QString& path, const QString& password, const QString& sql) {
-    DbConnection connection;
+    data_access::DbConnection connection;
     connection.setConnectionString(db::connectionString(path, password));
     return rowsOf(connection, sql);
 }

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "platform/network_state.h"
+#include "network/network_state.h"
 
 // The tests' answer to "is there a network?".
-class FakeNetworkState final : public NetworkState {
+class FakeNetworkState final : public network::NetworkState {
 public:
     bool connected() override {
         ++queries;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/dialogs.h"
+#include "seams/dialogs.h"
 
 #include <QList>
 #include <QString>
@@ -9,27 +9,27 @@
 #include <optional>
 
 // Dialogs for the tests: records what was shown and answers the file dialog from a script.
-class RecordingDialogs final : public Dialogs {
+class RecordingDialogs final : public seams::Dialogs {
 public:
     struct Shown {
         enum class Kind { MessageBox, Message, Error, OpenFile } kind;
         QString text;
         QString caption;
-        BoxIcon icon = BoxIcon::None;
-        OpenFileRequest request;
+        seams::BoxIcon icon = seams::BoxIcon::None;
+        seams::OpenFileRequest request;
     };
 
-    void messageBox(const QString& text, const QString& caption, BoxIcon icon) override {
+    void messageBox(const QString& text, const QString& caption, seams::BoxIcon icon) override {
         shown.append({Shown::Kind::MessageBox, text, caption, icon, {}});
     }
     void showMessage(const QString& text) override {
-        shown.append({Shown::Kind::Message, text, applicationTitle(), BoxIcon::None, {}});
+        shown.append({Shown::Kind::Message, text, seams::applicationTitle(), seams::BoxIcon::None, {}});
     }
     void showError(const QString& text) override {
-        shown.append({Shown::Kind::Error, text, applicationTitle(), BoxIcon::None, {}});
+        shown.append({Shown::Kind::Error, text, seams::applicationTitle(), seams::BoxIcon::None, {}});
     }
-    std::optional<QString> openFile(const OpenFileRequest& request) override {
-        shown.append({Shown::Kind::OpenFile, QString(), QString(), BoxIcon::None, request});
+    std::optional<QString> openFile(const seams::OpenFileRequest& request) override {
+        shown.append({Shown::Kind::OpenFile, QString(), QString(), seams::BoxIcon::None, request});
         if (fileAnswers.isEmpty())
             return std::nullopt;
         return fileAnswers.takeFirst();

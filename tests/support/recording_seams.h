@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/activity_log.h"
-#include "platform/error.h"
-#include "platform/window_controls.h"
+#include "base/error.h"
+#include "seams/activity_log.h"
+#include "seams/window_controls.h"
 
 #include <QCoreApplication>
 #include <QList>
@@ -14,7 +14,7 @@
 
 // The activity log of a test: every line as written, and each also marked "A " when AddToLog made
 // it the selected line and "P " when AppendToLog left the selection where it was.
-class RecordingLog final : public ActivityLog {
+class RecordingLog final : public seams::ActivityLog {
 public:
     void AddToLog(const QString& text) override {
         lines.append(text);
@@ -31,12 +31,12 @@ public:
     }
     QString LastLogLine() const override {
         if (lines.isEmpty())
-            throw Error("В журнале нет ни одной строки.");
+            throw base::Error("В журнале нет ни одной строки.");
         return lines.last();
     }
     void ReplaceLastLogLine(const QString& text) override {
         if (lines.isEmpty())
-            throw Error("В журнале нет ни одной строки.");
+            throw base::Error("В журнале нет ни одной строки.");
         lines.last() = text;
         if (onLastLineReplaced)
             onLastLineReplaced(text);
@@ -51,7 +51,7 @@ public:
 };
 
 // The window's update and download buttons as the form starts them.
-class RecordingControls final : public WindowControls {
+class RecordingControls final : public seams::WindowControls {
 public:
     void setUpdateButtonText(const QString& text) override { updateButtonText = text; }
     void setUpdateButtonEnabled(bool enabled) override { updateButtonEnabled = enabled; }
@@ -63,7 +63,7 @@ public:
 };
 
 // The event queue of a test: it runs Qt's queue when asked and records the rest.
-class RecordingQueue final : public WindowQueue {
+class RecordingQueue final : public seams::WindowQueue {
 public:
     void beginLettingQueueRun() override { ++depth; }
     void endLettingQueueRun() override { --depth; }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/registry.h"
-#include "platform/registry_file.h"
+#include "registry/registry.h"
+#include "registry/registry_file.h"
 #include "support/kit_folders.h"
 #include "support/recording_dialogs.h"
 #include "support/recording_seams.h"
@@ -16,7 +16,7 @@
 // the form starts them and a recording event queue.
 struct SeamsFixture : KitFolders {
     struct Seams {
-        Registry* registry = nullptr;
+        registry::Registry* registry = nullptr;
         QString updaterFolder;
     };
 
@@ -24,7 +24,7 @@ struct SeamsFixture : KitFolders {
     explicit SeamsFixture(const QString& registryBody = QString(),
                           const std::function<void(Seams&)>& adjustSeams = {})
         : KitFolders(registryBody) {
-        registry = std::make_unique<RegistryFile>(registryPath);
+        registry = std::make_unique<registry::RegistryFile>(registryPath);
         seams.registry = registry.get();
         seams.updaterFolder = updaterFolder;
         if (adjustSeams)
@@ -36,7 +36,7 @@ struct SeamsFixture : KitFolders {
     // Runs `handler` as the window runs a command: one registry operation, and an error that escapes
     // shown in the standard error box.
     void handle(const std::function<void()>& handler) {
-        const RegistryOperation registryOperation(seams.registry);
+        const registry::RegistryOperation registryOperation(seams.registry);
         try {
             handler();
         } catch (const std::exception& error) {
@@ -50,6 +50,6 @@ struct SeamsFixture : KitFolders {
     RecordingLog activity;
     RecordingControls controls;
     RecordingQueue queue;
-    std::unique_ptr<RegistryFile> registry;
+    std::unique_ptr<registry::RegistryFile> registry;
     Seams seams;
 };

@@ -3,7 +3,7 @@
 #include "app/about.h"
 #include "app/main.h"
 #include "app/version_data.h"
-#include "platform/registry_file.h"
+#include "registry/registry_file.h"
 #include "support/kit_folders.h"
 #include "support/recording_dialogs.h"
 #include "ui_main.h"
@@ -22,7 +22,7 @@ struct WindowFixture : KitFolders {
     explicit WindowFixture(const QString& registryBody = QString(),
                            const std::function<void(Seams&)>& adjustSeams = {})
         : KitFolders(registryBody) {
-        registry = std::make_unique<RegistryFile>(registryPath);
+        registry = std::make_unique<registry::RegistryFile>(registryPath);
         seams.dialogs = &dialogs;
         seams.registry = registry.get();
         seams.updaterFolder = updaterFolder;
@@ -53,7 +53,7 @@ struct WindowFixture : KitFolders {
     }
 
     RecordingDialogs dialogs;
-    std::unique_ptr<RegistryFile> registry;
+    std::unique_ptr<registry::RegistryFile> registry;
     Seams seams;
     TDM dm;
     std::unique_ptr<TfmMain> window;

@@ -3,7 +3,7 @@
 // never followed. Built without Qt by a cross compiler; it prints "N passed, N failed" (and what it
 // could not try) and exits non-zero on any failure.
 
-#include "platform/folder_handle_windows.h"
+#include "native/folder_handle_windows.h"
 
 #include <windows.h>
 #include <winioctl.h>
@@ -28,8 +28,8 @@ void check(bool condition, const char* what) {
     }
 }
 
-using folder_native::Handle;
-using folder_native::Kind;
+using native::folder::Handle;
+using native::folder::Kind;
 
 std::u16string u16(const std::wstring& text) {
     return std::u16string(text.begin(), text.end());
@@ -130,10 +130,10 @@ void entriesAndChildren(const std::wstring& root) {
     CreateDirectoryW(w(base + L"\\sub"), nullptr);
     CreateDirectoryW(w(base + L"\\.folder"), nullptr);
 
-    const Handle folder = folder_native::open(u16(base));
+    const Handle folder = native::folder::open(u16(base));
     check(folder != nullptr, "a folder opens by its path");
     std::vector<std::string> seen;
-    for (const folder_native::Entry& entry : folder_native::entries(folder)) {
+    for (const native::folder::Entry& entry : native::folder::entries(folder)) {
         std::string name;
         for (char16_t c : entry.name)
             name += c < 0x80 ? char(c) : '#';
@@ -142,24 +142,24 @@ void entriesAndChildren(const std::wstring& root) {
     std::sort(seen.begin(), seen.end());
     check(seen == std::vector<std::string>{"###.doc", ".folder/", ".hidden", "sub/"},
           "entries name every kind, hidden ones included, and no dot entries");
-    check(folder_native::entries(folder).size() == 4, "a second listing starts at the beginning");
-    check(folder_native::open(u16(base + L"\\" + cyrillic)) == nullptr, "a file does not open as a folder");
+    check(native::folder::entries(folder).size() == 4, "a second listing starts at the beginning");
+    check(native::folder::open(u16(base + L"\\" + cyrillic)) == nullptr, "a file does not open as a folder");
 
-    const Handle sub = folder_native::child(folder, u"sub");
+    const Handle sub = native::folder::child(folder, u"sub");
     check(sub != nullptr, "a subfolder opens relative to its folder");
-    check(folder_native::child(folder, u16(cyrillic)) == nullptr, "a file is no child folder");
-    check(folder_native::child(folder, u"missing") == nullptr, "a missing child does not open");
-    check(folder_native::child(folder, u"..") == nullptr &&
-              folder_native::child(folder, u"sub\\..") == nullptr,
+    check(native::folder::child(folder, u16(cyrillic)) == nullptr, "a file is no child folder");
+    check(native::folder::child(folder, u"missing") == nullptr, "a missing child does not open");
+    check(native::folder::child(folder, u"..") == nullptr &&
+              native::folder::child(folder, u"sub\\..") == nullptr,
           "no name leads out of the folder");
     // Held without delete sharing, the folder cannot be moved away or swapped for a link meanwhile.
     check(!MoveFileW(w(base + L"\\sub"), w(base + L"\\moved")), "a held folder cannot be renamed");
     check(!RemoveDirectoryW(w(base + L"\\sub")), "a held folder cannot be removed");
-    check(!folder_native::removeFolder(folder, u"sub"), "nor through the handle");
-    folder_native::close(sub);
-    check(folder_native::removeFolder(folder, u"sub") && !exists(base + L"\\sub"),
+    check(!native::folder::removeFolder(folder, u"sub"), "nor through the handle");
+    native::folder::close(sub);
+    check(native::folder::removeFolder(folder, u"sub") && !exists(base + L"\\sub"),
           "once let go, an empty folder is removed by name");
-    folder_native::close(folder);
+    native::folder::close(folder);
 }
 
 void removals(const std::wstring& root) {
@@ -171,20 +171,20 @@ void removals(const std::wstring& root) {
     CreateDirectoryW(w(base + L"\\full"), nullptr);
     makeFile(base + L"\\full\\inner");
 
-    const Handle folder = folder_native::open(u16(base));
-    check(folder_native::removeFile(folder, u"file") && !exists(base + L"\\file"), "a file is removed");
-    check(!folder_native::removeFile(folder, u"read-only") && exists(base + L"\\read-only"),
+    const Handle folder = native::folder::open(u16(base));
+    check(native::folder::removeFile(folder, u"file") && !exists(base + L"\\file"), "a file is removed");
+    check(!native::folder::removeFile(folder, u"read-only") && exists(base + L"\\read-only"),
           "a read-only file stays");
-    check(!folder_native::removeFile(folder, u"empty") && exists(base + L"\\empty"),
+    check(!native::folder::removeFile(folder, u"empty") && exists(base + L"\\empty"),
           "removeFile refuses a folder");
-    check(!folder_native::removeFolder(folder, u"full") && exists(base + L"\\full\\inner"),
+    check(!native::folder::removeFolder(folder, u"full") && exists(base + L"\\full\\inner"),
           "a folder that is not empty stays");
-    check(!folder_native::removeFolder(folder, u"read-only") && exists(base + L"\\read-only"),
+    check(!native::folder::removeFolder(folder, u"read-only") && exists(base + L"\\read-only"),
           "removeFolder refuses a file");
-    check(folder_native::removeFolder(folder, u"empty") && !exists(base + L"\\empty"),
+    check(native::folder::removeFolder(folder, u"empty") && !exists(base + L"\\empty"),
           "an empty folder goes");
-    check(!folder_native::removeFile(folder, u"missing"), "a missing file is no success");
-    folder_native::close(folder);
+    check(!native::folder::removeFile(folder, u"missing"), "a missing file is no success");
+    native::folder::close(folder);
     SetFileAttributesW(w(base + L"\\read-only"), FILE_ATTRIBUTE_NORMAL);
 }
 
@@ -195,21 +195,21 @@ void renames(const std::wstring& root) {
     CreateDirectoryW(w(base + L"\\taken"), nullptr);
     makeFile(base + L"\\file");
 
-    const Handle folder = folder_native::open(u16(base));
+    const Handle folder = native::folder::open(u16(base));
     const std::u16string encoded = u"x_qst_y_2pn_z \x0424\x043e\x0442\x043e";
-    check(folder_native::rename(folder, u"a", encoded) &&
+    check(native::folder::rename(folder, u"a", encoded) &&
               exists(base + L"\\" + std::wstring(encoded.begin(), encoded.end())),
           "a folder is renamed within its folder");
-    check(!folder_native::rename(folder, u"taken", u"file") && exists(base + L"\\taken"),
+    check(!native::folder::rename(folder, u"taken", u"file") && exists(base + L"\\taken"),
           "an existing file is never replaced");
     CreateDirectoryW(w(base + L"\\b"), nullptr);
-    check(!folder_native::rename(folder, u"b", u"taken") && exists(base + L"\\b"),
+    check(!native::folder::rename(folder, u"b", u"taken") && exists(base + L"\\b"),
           "nor an existing empty folder");
-    check(folder_native::exists(folder, u"taken") && !folder_native::exists(folder, u"missing"),
+    check(native::folder::exists(folder, u"taken") && !native::folder::exists(folder, u"missing"),
           "exists tells a name that is there");
-    check(!folder_native::rename(folder, u"b", u"..\\b") && !folder_native::rename(folder, u"b", u"c:d"),
+    check(!native::folder::rename(folder, u"b", u"..\\b") && !native::folder::rename(folder, u"b", u"c:d"),
           "a new name is one name of this folder");
-    folder_native::close(folder);
+    native::folder::close(folder);
 }
 
 void reparsePoints(const std::wstring& root) {
@@ -225,18 +225,18 @@ void reparsePoints(const std::wstring& root) {
     }
     const bool reserved = exists(base + L"\\j?");
     const std::u16string name = reserved ? u"j?" : u"junction";
-    const Handle folder = folder_native::open(u16(base));
-    const std::vector<folder_native::Entry> entries = folder_native::entries(folder);
+    const Handle folder = native::folder::open(u16(base));
+    const std::vector<native::folder::Entry> entries = native::folder::entries(folder);
     check(entries.size() == 1 && entries[0].kind == Kind::Link, "a junction is listed as a link");
-    check(folder_native::child(folder, name) == nullptr, "a junction does not open as a child");
-    check(folder_native::isLinkToFolder(folder, name), "a junction is a link to a folder");
-    check(folder_native::rename(folder, name, u"renamed") && exists(outside + L"\\victim"),
+    check(native::folder::child(folder, name) == nullptr, "a junction does not open as a child");
+    check(native::folder::isLinkToFolder(folder, name), "a junction is a link to a folder");
+    check(native::folder::rename(folder, name, u"renamed") && exists(outside + L"\\victim"),
           "a junction is renamed itself");
-    check(!folder_native::removeFolder(folder, u"renamed"), "removeFolder refuses a junction");
-    check(folder_native::removeFile(folder, u"renamed") && exists(outside + L"\\victim") &&
+    check(!native::folder::removeFolder(folder, u"renamed"), "removeFolder refuses a junction");
+    check(native::folder::removeFile(folder, u"renamed") && exists(outside + L"\\victim") &&
               !exists(base + L"\\renamed"),
           "removing a junction removes the link, never what it leads to");
-    folder_native::close(folder);
+    native::folder::close(folder);
 }
 
 } // namespace

@@ -2,10 +2,10 @@
 // reading and writing rules, the OEM and ANSI code pages, and the executable's folder. Built without
 // Qt by a cross compiler; it prints "N passed, N failed" and exits non-zero on any failure.
 
-#include "platform/codepage_native.h"
-#include "platform/error.h"
-#include "platform/executable_folder_native.h"
-#include "platform/registry_windows.h"
+#include "base/error.h"
+#include "native/codepage_native.h"
+#include "native/executable_folder_native.h"
+#include "native/registry_windows.h"
 
 #include <windows.h>
 
@@ -13,6 +13,9 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+using base::Error;
+using native::executableFolderNative;
 
 namespace {
 
@@ -31,7 +34,7 @@ void check(bool condition, const std::string& what) {
 // What a read gives: its text, or "error: <message>".
 std::string outcome(const std::function<std::u16string()>& read) {
     try {
-        return registry::toUtf8(read());
+        return native::toUtf8(read());
     } catch (const Error& error) {
         return std::string("error: ") + error.what();
     }
@@ -50,7 +53,7 @@ void setValue(const wchar_t* name, DWORD type, const void* data, DWORD size) {
 
 void registryReading() {
     RegDeleteTreeW(HKEY_CURRENT_USER, sectionKey.c_str());
-    const registry::WindowsRegistry reg;
+    const native::WindowsRegistry reg;
     check(outcome([&] { return reg.readString(section, u"ProgrammPath", u"false"); }) == "false",
           "a missing section gives the default");
     check(outcome([&] { return reg.readString(section, u"ProgrammPath", u""); }).empty(),
@@ -91,7 +94,7 @@ void registryReading() {
 
 void registryWriting() {
     RegDeleteTreeW(HKEY_CURRENT_USER, sectionKey.c_str());
-    const registry::WindowsRegistry reg;
+    const native::WindowsRegistry reg;
     reg.writeString(section, u"ProgrammVersion", u"3.7");
     check(outcome([&] { return reg.readString(section, u"ProgrammVersion", u""); }) == "3.7",
           "writing creates the section and the value");
@@ -116,25 +119,23 @@ void registryWriting() {
 }
 
 void codePages() {
-    for (const codepage::Page page : {codepage::Page::Oem, codepage::Page::Ansi}) {
-        const char* name = page == codepage::Page::Oem ? "OEM" : "ANSI";
+    for (const native::Page page : {native::Page::Oem, native::Page::Ansi}) {
+        const char* name = page == native::Page::Oem ? "OEM" : "ANSI";
         std::string all;
         for (int b = 0; b < 256; ++b)
             all.push_back(char(b));
-        const std::u16string text = codepage::toUtf16(all, page);
+        const std::u16string text = native::toUtf16(all, page);
         check(text.size() == 256, std::string(name) + ": one character a byte");
-        check(codepage::fromUtf16(codepage::toUtf16(all.substr(0x80), page), page).size() == 128,
+        check(native::fromUtf16(native::toUtf16(all.substr(0x80), page), page).size() == 128,
               std::string(name) + ": round trip keeps the length");
     }
     const std::u16string russian = u"Сорвентия ВУС бистрал Ёё";
-    check(codepage::toUtf16(codepage::fromUtf16(russian, codepage::Page::Oem), codepage::Page::Oem) ==
-              russian,
+    check(native::toUtf16(native::fromUtf16(russian, native::Page::Oem), native::Page::Oem) == russian,
           "CP866 round trip of Russian text");
-    check(codepage::toUtf16(codepage::fromUtf16(russian, codepage::Page::Ansi), codepage::Page::Ansi) ==
-              russian,
+    check(native::toUtf16(native::fromUtf16(russian, native::Page::Ansi), native::Page::Ansi) == russian,
           "CP1251 round trip of Russian text");
-    check(codepage::fromUtf16(u"А", codepage::Page::Oem) == "\x80", "CP866 is the OEM code page");
-    check(codepage::fromUtf16(u"А", codepage::Page::Ansi) == "\xC0", "CP1251 is the ANSI code page");
+    check(native::fromUtf16(u"А", native::Page::Oem) == "\x80", "CP866 is the OEM code page");
+    check(native::fromUtf16(u"А", native::Page::Ansi) == "\xC0", "CP1251 is the ANSI code page");
 }
 
 void executableFolder() {
