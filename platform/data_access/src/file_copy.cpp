@@ -73,15 +73,6 @@ bool sameFile(const QString& source, const QString& target) {
 
 } // namespace
 
-bool copyFileReplacing(const QString& source, const QString& target) {
-    if (sameFile(source, target))
-        return QFileInfo(source).isFile();
-    QFile input(source);
-    if (!input.open(QIODevice::ReadOnly))
-        return false;
-    return copyThrough(input, target, [] { return true; });
-}
-
 bool copyDatabaseFile(const QString& source, const QString& password, const QString& target, bool replace) {
     if (sameFile(source, target))
         return replace && QFileInfo(source).isFile();

@@ -4,10 +4,6 @@
 
 namespace data_access {
 
-// Copies `source` over `target`, replacing it as a whole (a temporary file beside it, flushed and
-// renamed). False when it could not; a file copied onto itself stays as it is.
-bool copyFileReplacing(const QString& source, const QString& target);
-
 // Copies the database file `source` (opened with `password`) to `target` as a consistent database:
 // what a killed writer of the source left in a journal is rolled back first and the bytes are read
 // while no other program may write the file; the companions of an earlier file at `target`
