@@ -38,7 +38,9 @@ if [[ ! -e "$WINEPREFIX/.ready" ]]; then
     exec 9>&-
 fi
 
-# Wine hands a variable WINEQT_X on to the program as QT_X and drops QT_X itself.
+# Wine hands a variable WINEQT_X on to the program as QT_X and drops QT_X itself. Without a console
+# window Qt (and Qt Test's report) would write to the debugger instead of the output.
+export WINEQT_FORCE_STDERR_LOGGING=1
 for name in $(compgen -e); do
     if [[ "$name" == QT_* ]]; then export "WINE$name=${!name}"; fi
 done
