@@ -9,7 +9,9 @@
 #   4. makes a Wine prefix with the Russian code pages and runs the program there on the demo kit.
 #   5. with --tests, also builds the tests for Windows and runs them under Wine through CTest
 #      (scripts/wine-run.sh is the preset's emulator).
-# Usage: scripts/build-windows.sh [--deps-only] [--no-wine] [--tests]
+#   With --window, also starts the window on the demo kit under Wine and Xvfb and saves a screenshot
+#   to build/windows/window.png.
+# Usage: scripts/build-windows.sh [--deps-only] [--no-wine] [--tests] [--window]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo="$PWD"
@@ -17,11 +19,13 @@ repo="$PWD"
 deps_only=0
 run_wine=1
 tests=OFF
+window=0
 for arg in "$@"; do
     case "$arg" in
     --deps-only) deps_only=1 ;;
     --no-wine) run_wine=0 ;;
     --tests) tests=ON ;;
+    --window) window=1 ;;
     *)
         echo "unknown argument: $arg" >&2
         exit 2
@@ -34,7 +38,7 @@ triple=x86_64-w64-mingw32
 export CC="$triple-gcc-posix" CXX="$triple-g++-posix"
 
 bash scripts/install-deps.sh g++-mingw-w64-x86-64-posix wine64 libz-mingw-w64-dev dpkg-dev make perl tcl \
-    locales xvfb xauth zip
+    locales xvfb xauth zip imagemagick
 
 # Wine takes its code pages (ANSI 1251, OEM 866) from the Unix locale.
 if ! locale -a 2>/dev/null | grep -qi '^ru_RU.utf8$'; then
@@ -293,6 +297,30 @@ for section in vus_bistral SchoolBase VUS_dop; do
     echo "Wine registry: HKCU\\Software\\$section ProgrammVersion = $value"
     [[ "$value" == 3.7 ]] || exit 1
 done
+
+if ((window)); then
+    # The window through Wine's X11 driver on a virtual display, for as long as a screenshot takes.
+    export WINEPREFIX="$repo/$out/wineprefix"
+    display=:$((90 + RANDOM % 9))
+    Xvfb "$display" -screen 0 1280x800x24 >/dev/null 2>&1 &
+    xvfb=$!
+    wine_run regedit /s "$(windows_path "$kit/registry.reg")"
+    wine_run reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d x11 /f >/dev/null
+    /usr/lib/wine/wineserver -w # Wine's desktop process starts again with that driver
+    restore() {
+        kill "$xvfb" 2>/dev/null || true
+        wine_run reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+        /usr/lib/wine/wineserver -w
+    }
+    trap restore EXIT
+    (cd "$kit/update_3_7" && DISPLAY="$display" timeout 40 "$repo/scripts/wine-run.sh" --deps=none ./update_3_7.exe \
+        >/dev/null 2>&1 || true) &
+    program=$!
+    sleep 30
+    DISPLAY="$display" import -window root "$out/window.png"
+    wait "$program"
+    echo "The window under Wine: $out/window.png"
+fi
 
 if [[ "$tests" == ON ]]; then
     ctest --preset windows -j"$jobs"
