@@ -23,6 +23,13 @@
 #include <cstdio>
 #include <optional>
 
+#ifdef _WIN32
+#include <io.h>
+#include <windows.h>
+
+#include <shellapi.h>
+#endif
+
 using network::SystemNetworkState;
 using registry::defaultRegistryFilePath;
 using registry::openUserRegistry;
@@ -143,12 +150,70 @@ void routeQtMessage(QtMsgType type, const QMessageLogContext&, const QString& me
         printTo(stderr, QStringLiteral("update_3_7: аварийное завершение: ") + oneLine(message) + u'\n');
 }
 
+QStringList commandLine(int argc, char* argv[]) {
+    QStringList arguments;
+#ifdef _WIN32
+    // argv holds the command line in the ANSI code page, which loses every character it lacks.
+    int count = 0;
+    if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count)) {
+        for (int i = 0; i < count; ++i)
+            arguments.append(QString::fromWCharArray(wide[i]));
+        LocalFree(wide);
+        return arguments;
+    }
+#endif
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    return arguments;
+}
+
+#ifdef _WIN32
+// The program has no console of its own (a window program), so started from a console it writes to
+// that console, unless its output goes to a file or a pipe. A console shows what is written as UTF-8
+// while the program runs; its own code page comes back at the end.
+class ConsoleOutput {
+public:
+    ConsoleOutput() {
+        const auto connected = [](DWORD stream) {
+            const HANDLE handle = GetStdHandle(stream);
+            return handle && handle != INVALID_HANDLE_VALUE;
+        };
+        const bool out = connected(STD_OUTPUT_HANDLE);
+        const bool err = connected(STD_ERROR_HANDLE);
+        if ((!out || !err) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+            if (!out)
+                std::freopen("CONOUT$", "w", stdout);
+            if (!err)
+                std::freopen("CONOUT$", "w", stderr);
+        }
+        DWORD mode = 0;
+        for (FILE* stream : {stdout, stderr}) {
+            if (GetConsoleMode(HANDLE(_get_osfhandle(_fileno(stream))), &mode)) {
+                m_codePage = GetConsoleOutputCP();
+                SetConsoleOutputCP(CP_UTF8);
+                break;
+            }
+        }
+    }
+    ~ConsoleOutput() {
+        if (m_codePage)
+            SetConsoleOutputCP(m_codePage);
+    }
+    ConsoleOutput(const ConsoleOutput&) = delete;
+    ConsoleOutput& operator=(const ConsoleOutput&) = delete;
+
+private:
+    UINT m_codePage = 0;
+};
+#endif
+
 } // namespace
 
 int main(int argc, char* argv[]) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i)
-        arguments.append(QString::fromLocal8Bit(argv[i]));
+#ifdef _WIN32
+    const ConsoleOutput console;
+#endif
+    const QStringList arguments = commandLine(argc, argv);
 
     // The command line is read before Qt starts, so that neither help nor a wrong command line
     // needs a display or waits for one; Qt itself gets no arguments of the command line.
