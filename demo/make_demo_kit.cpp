@@ -4,8 +4,8 @@
 //   make_demo_kit <kit folder> <built update_3_7>
 
 #include "app/update_archive.h"
-#include "demo/kit_archive.h"
 #include "registry/registry_file.h"
+#include "support/kit_archive.h"
 
 #include <QCoreApplication>
 #include <QDir>
