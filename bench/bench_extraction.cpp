@@ -17,7 +17,7 @@
 #include "app/update_archive.h"
 #include "archive/zip_archive.h"
 #include "archive/zip_item_reader.h"
-#include "demo/kit_archive.h"
+#include "support/kit_archive.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -4,6 +4,7 @@
 //   bench_curriculum [plan rows] [subjects]      (default 100000 1000)
 
 #include "data_access/db_table.h"
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"

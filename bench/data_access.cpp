@@ -4,6 +4,7 @@
 //   bench_data_access [rows]      (default 100000)
 
 #include "data_access/db_table.h"
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "support/database_files.h"
 

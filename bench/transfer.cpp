@@ -7,6 +7,7 @@
 //
 //   bench_transfer [street rows] [plan rows] [categories]     (default 100000 50000 50)
 
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"

@@ -4,7 +4,7 @@
 //   make_demo_kit <kit folder> <built update_3_7>
 
 #include "app/update_archive.h"
-#include "demo/kit_archive.h"
+#include "support/kit_archive.h"
 #ifndef _WIN32
 #include "registry/registry_file.h"
 

@@ -2,7 +2,8 @@
 """Fails on an include that runs against the direction of the layers: app/ above db/, files/ and
 download/, those above the platform libraries. It reports
 - an include of app/ or of a generated form (ui_*.h) from platform/, db/, files/ or download/;
-- an include of db/, files/ or download/ from platform/;
+- an include of db/, files/, download/ or demo/ from platform/, its tests included, and from the
+  tests' shared headers (tests/support/) that a platform library's tests include;
 - a platform header named by its path in the tree ("platform/..."), which bypasses the libraries'
   include folders;
 - a header private to one platform library (beside its sources, in src/) from outside it."""
@@ -28,30 +29,48 @@ def top(path):
     return path.split("/", 1)[0]
 
 
+def includes(path):
+    with open(path, encoding="utf-8") as source:
+        for number, line in enumerate(source, 1):
+            if m := include.match(line):
+                yield number, m.group(1)
+
+
+def support_headers_of(path, seen):
+    """The tests' shared headers that `path` includes, directly or through one another."""
+    for _, target in includes(path):
+        header = os.path.join("tests", target)
+        if target.startswith("support/") and os.path.exists(header) and header not in seen:
+            seen.add(header)
+            support_headers_of(header, seen)
+    return seen
+
+
+# A platform library's tests stand on what they test: the shared headers they include count as theirs.
+platform_support = set()
+for f in files:
+    if top(f) == "platform" and "/tests/" in f and os.path.exists(f):
+        support_headers_of(f, platform_support)
+
 faults = []
 for f in files:
     if not os.path.exists(f):
         continue
-    with open(f, encoding="utf-8") as source:
-        for number, line in enumerate(source, 1):
-            m = include.match(line)
-            if not m:
-                continue
-            target = m.group(1)
-            where = f"{f}:{number}: \"{target}\""
-            layer = top(f)
-            if layer in ("platform", "db", "files", "download") and (
-                    target.startswith("app/") or os.path.basename(target).startswith("ui_")):
-                faults.append(f"{where}: app/ and its forms are reached from app/ only")
-            if layer == "platform" and top(target) in ("db", "files", "download"):
-                faults.append(f"{where}: the platform libraries know nothing of the layers above them")
-            if target.startswith("platform/"):
-                faults.append(f"{where}: include a platform header by its library's name, not its path")
-            resolved = os.path.normpath(os.path.join(os.path.dirname(f), target))
-            owner = library_of(resolved)
-            if owner and os.path.exists(resolved) and resolved[len(owner):].startswith("src/") and \
-                    library_of(f) != owner:
-                faults.append(f"{where}: a header private to {owner.rstrip('/')}")
+    for number, target in includes(f):
+        where = f"{f}:{number}: \"{target}\""
+        layer = "platform" if f in platform_support else top(f)
+        if layer in ("platform", "db", "files", "download") and (
+                target.startswith("app/") or os.path.basename(target).startswith("ui_")):
+            faults.append(f"{where}: app/ and its forms are reached from app/ only")
+        if layer == "platform" and top(target) in ("db", "files", "download", "demo"):
+            faults.append(f"{where}: the platform libraries know nothing of the layers above them")
+        if target.startswith("platform/"):
+            faults.append(f"{where}: include a platform header by its library's name, not its path")
+        resolved = os.path.normpath(os.path.join(os.path.dirname(f), target))
+        owner = library_of(resolved)
+        if owner and os.path.exists(resolved) and resolved[len(owner):].startswith("src/") and \
+                library_of(f) != owner:
+            faults.append(f"{where}: a header private to {owner.rstrip('/')}")
 
 for fault in faults:
     print(fault)

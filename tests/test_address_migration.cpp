@@ -1,6 +1,7 @@
 // The address directory on real files: the SOATO table of the updater-side address database, and the
 // merge of the three modules' address databases into the installation's main address database.
 
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/stale_companions.h"

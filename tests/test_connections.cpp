@@ -1,6 +1,7 @@
 // The database steps' connections: their settings, connectToBaseUser, connectToBase2 and the
 // closing of both (FormClose, which the window runs as it closes).
 
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/steps_fixture.h"
@@ -62,6 +63,23 @@ private Q_SLOTS:
         QCOMPARE(w.ADOTable11.Connection(), &w.ADOConnection1);
         QCOMPARE(w.ADOQuery2.Connection(), &w.ADOConnection2);
         QCOMPARE(w.ADOTable2.Connection(), &w.ADOConnection2);
+    }
+
+    // The data-access tests write the connection string themselves (support/connection_text.h):
+    // it must stay the text the program builds.
+    void connectionTextIsTheProgramsOwn_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("password");
+        QTest::newRow("password") << "/kit/base/MainBase.accdb"
+                                  << "Pq7GhTz3LmRwa";
+        QTest::newRow("empty password") << "C:\\Кит\\SchoolBase.accdb"
+                                        << "";
+    }
+    void connectionTextIsTheProgramsOwn() {
+        QFETCH(QString, path);
+        QFETCH(QString, password);
+        QCOMPARE(connectionText(path, password), db::connectionString(path, password));
+        QCOMPARE(connectionTextWithoutPassword(path), db::connectionStringWithoutPassword(path));
     }
 
     void connectToBaseUser() {

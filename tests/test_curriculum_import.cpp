@@ -2,6 +2,7 @@
 // res/vus_845.accdb of the updater folder, the target database (encrypted with the main password)
 // on the first connection.
 
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"

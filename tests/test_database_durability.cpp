@@ -5,6 +5,7 @@
 #include "data_access/data_access_error.h"
 #include "data_access/db_table.h"
 #include "data_access/file_copy.h"
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/stale_companions.h"

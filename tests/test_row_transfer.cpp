@@ -2,6 +2,7 @@
 // CopyADToMainBase's appending copy and flag, copyPlan with its progress dots and
 // CopySchoolMainBase's row-by-row overwrite, each with its log lines and failures.
 
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "support/database_files.h"
 #include "support/steps_fixture.h"

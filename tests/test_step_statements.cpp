@@ -4,6 +4,7 @@
 // to its queries and what they did.
 
 #include "data_access/data_access_error.h"
+#include "db/connection_strings.h"
 #include "db/database_files.h"
 #include "db/tables.h"
 #include "support/database_files.h"

@@ -2,7 +2,7 @@
 
 #include "data_access/db_connection.h"
 #include "data_access/db_query.h"
-#include "db/connection_strings.h"
+#include "support/connection_text.h"
 
 #include <QFile>
 #include <QProcess>
@@ -82,7 +82,7 @@ inline void execSql(data_access::DbConnection& connection, const QString& sql) {
 // Runs `statements` on the database at `path` through a connection of their own.
 inline void execSql(const QString& path, const QString& password, const QStringList& statements) {
     data_access::DbConnection connection;
-    connection.setConnectionString(db::connectionString(path, password));
+    connection.setConnectionString(connectionText(path, password));
     for (const QString& statement : statements)
         execSql(connection, statement);
 }
@@ -90,6 +90,6 @@ inline void execSql(const QString& path, const QString& password, const QStringL
 // rowsOf() on the database at `path`, through a connection of its own.
 inline QString rowsOf(const QString& path, const QString& password, const QString& sql) {
     data_access::DbConnection connection;
-    connection.setConnectionString(db::connectionString(path, password));
+    connection.setConnectionString(connectionText(path, password));
     return rowsOf(connection, sql);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include "app/update_archive.h"
-#include "demo/kit_archive.h"
+#include "support/archive_items.h"
+#include "support/kit_archive.h"
 #include "support/registry_fixture.h"
 
 #include <QDir>
@@ -53,8 +54,3 @@ struct KitFolders {
     QString installation;
     QString extraction;
 };
-
-// An update archive's usual content in the tests: a file at the top and one in a subfolder.
-inline QList<ArchiveEntry> twoItems() {
-    return {fileEntry(QStringLiteral("a.dll"), "new a"), fileEntry(QStringLiteral("docs/b.txt"), "new b")};
-}

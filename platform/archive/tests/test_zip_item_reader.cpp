@@ -1,8 +1,8 @@
-#include "app/update_archive.h"
 #include "archive/archive_errors.h"
 #include "archive/zip_item_reader.h"
 #include "base/error.h"
-#include "demo/kit_archive.h"
+#include "support/archive_items.h"
+#include "support/kit_archive.h"
 
 #include <QFile>
 #include <QRandomGenerator>
@@ -137,7 +137,7 @@ class TestZipItemReader : public QObject {
         ArchiveEntry entry = fileEntry(QStringLiteral("Папка/файл.bin"), content);
         entry.compress = compress;
         entry.encrypt = encrypt;
-        writeArchive(archive(), {entry}, updateArchivePassword());
+        writeArchive(archive(), {entry}, archivePassword());
     }
 
     static void addReadings() { QTest::addColumn<ItemReading>("reading"); }
@@ -170,10 +170,10 @@ private Q_SLOTS:
         QFETCH(bool, encrypt);
         QFETCH(ItemReading, reading);
         writeItem(content, compress, encrypt);
-        const Read read = readByReader(archive(), updateArchivePassword(), reading);
+        const Read read = readByReader(archive(), archivePassword(), reading);
         QCOMPARE(read.error, QString());
         QVERIFY(read.bytes == content);
-        const std::optional<QByteArray> libzip = readByLibzip(archive(), updateArchivePassword());
+        const std::optional<QByteArray> libzip = readByLibzip(archive(), archivePassword());
         QVERIFY(libzip);
         QVERIFY(read.bytes == *libzip);
     }
@@ -254,8 +254,8 @@ private Q_SLOTS:
             setField32(bytes, central + 16, field32(bytes, central + 16) ^ 0x00010000);
         }
         writeFile(archive(), bytes);
-        QCOMPARE(!readByLibzip(archive(), updateArchivePassword()), libzipNotices);
-        const Read read = readByReader(archive(), updateArchivePassword(), reading);
+        QCOMPARE(!readByLibzip(archive(), archivePassword()), libzipNotices);
+        const Read read = readByReader(archive(), archivePassword(), reading);
         QVERIFY2(errors.contains(read.error), qPrintable(read.error));
     }
 
@@ -273,7 +273,7 @@ private Q_SLOTS:
         int calls = 0;
         try {
             readZipItem(
-                open.archive, 0, updateArchivePassword(), shownName,
+                open.archive, 0, archivePassword(), shownName,
                 [&](const char*, size_t) {
                     if (++calls == 2)
                         throw Error("Недостаточно места на диске");

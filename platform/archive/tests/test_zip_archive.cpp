@@ -1,11 +1,10 @@
-#include "app/update_archive.h"
 #include "archive/archive_errors.h"
 #include "archive/extraction_transaction.h"
 #include "archive/zip_archive.h"
 #include "base/error.h"
-#include "demo/kit_archive.h"
+#include "support/archive_items.h"
 #include "support/folder_tree.h"
-#include "support/kit_folders.h"
+#include "support/kit_archive.h"
 #include "support/registry_fixture.h"
 
 #include <QDir>
@@ -57,7 +56,7 @@ class TestZipArchive : public QObject {
     QString archive() const { return m_dir.filePath(QStringLiteral("res_ad.zip")); }
     QString base() const { return m_dir.filePath(QStringLiteral("base")) + u'/'; }
 
-    Extracted extract(const QByteArray& password = updateArchivePassword(), QString baseDir = QString()) {
+    Extracted extract(const QByteArray& password = archivePassword(), QString baseDir = QString()) {
         if (baseDir.isNull())
             baseDir = base();
         Extracted result;
@@ -95,7 +94,7 @@ private Q_SLOTS:
                      {fileEntry(QStringLiteral("a.dll"), "new"),
                       fileEntry(QStringLiteral("docs/b.txt"), "new"),
                       fileEntry(QStringLiteral("docs\\sub\\c.txt"), "new")},
-                     updateArchivePassword());
+                     archivePassword());
         // Old content, a read-only file, and the staging folder of a run killed while it staged.
         writeBytes(base() + QStringLiteral("a.dll"), "old");
         QDir().mkpath(base() + QStringLiteral("docs"));
@@ -136,7 +135,7 @@ private Q_SLOTS:
         entry.rawName = raw;
         entry.utf8Name = utf8;
         entry.data = "x";
-        writeArchive(archive(), {entry}, updateArchivePassword());
+        writeArchive(archive(), {entry}, archivePassword());
         const Extracted result = extract();
         QCOMPARE(result.error, QString());
         QCOMPARE(result.events, QStringList{expected});
@@ -144,7 +143,7 @@ private Q_SLOTS:
     }
 
     void emptyArchive() {
-        writeArchive(archive(), {}, updateArchivePassword());
+        writeArchive(archive(), {}, archivePassword());
         const Extracted result = extract();
         QCOMPARE(result.error, QString());
         QVERIFY(result.events.isEmpty());
@@ -181,8 +180,7 @@ private Q_SLOTS:
         bad.data = "/etc/passwd";
         if (symlink)
             bad.unixMode = 0120777;
-        writeArchive(archive(), {fileEntry(QStringLiteral("first.txt"), "new"), bad},
-                     updateArchivePassword());
+        writeArchive(archive(), {fileEntry(QStringLiteral("first.txt"), "new"), bad}, archivePassword());
         const Extracted result = extract();
         QVERIFY2(result.error.contains(u'«' + shown + u'»'), qPrintable(result.error));
         QVERIFY2(!result.error.contains(u'\n') && !result.error.contains(u'\r'), qPrintable(result.error));
@@ -226,9 +224,9 @@ private Q_SLOTS:
         writeArchive(archive(),
                      {fileEntry(QStringLiteral("first.txt"), "new"), second,
                       fileEntry(QStringLiteral("docs/third.txt"), "new")},
-                     updateArchivePassword());
+                     archivePassword());
         QByteArray bytes = readBytes(archive());
-        QByteArray password = updateArchivePassword();
+        QByteArray password = archivePassword();
         const QString outside = m_dir.filePath(QStringLiteral("outside"));
         QDir(outside).removeRecursively();
         if (kind == QStringLiteral("crc")) {
@@ -296,10 +294,10 @@ private Q_SLOTS:
 
     // A base folder is a folder whether or not its text ends in a separator.
     void baseFolderWithoutSeparator() {
-        writeArchive(archive(), twoItems(), updateArchivePassword());
+        writeArchive(archive(), twoItems(), archivePassword());
         const QString folder = m_dir.filePath(QStringLiteral("Новый"));
         QDir(folder).removeRecursively();
-        QCOMPARE(extract(updateArchivePassword(), folder).error, QString());
+        QCOMPARE(extract(archivePassword(), folder).error, QString());
         QCOMPARE(readBytes(folder + QStringLiteral("/a.dll")), QByteArray("new a"));
         QCOMPARE(readBytes(folder + QStringLiteral("/docs/b.txt")), QByteArray("new b"));
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("Новыйa.dll"))));
@@ -311,7 +309,7 @@ private Q_SLOTS:
         const QString folder = QString(255, u'f');
         writeArchive(archive(),
                      {fileEntry(name, "new"), fileEntry(folder + u'/' + QString(255, u'x'), "new")},
-                     updateArchivePassword());
+                     archivePassword());
         QCOMPARE(extract().error, QString());
         QCOMPARE(readBytes(base() + name), QByteArray("new"));
         QCOMPARE(readBytes(base() + folder + u'/' + QString(255, u'x')), QByteArray("new"));
@@ -376,7 +374,7 @@ private Q_SLOTS:
                       withUnixMode(fileEntry(QStringLiteral("data.txt"), "x"), 0100640),
                       withDosAttributes(fileEntry(QStringLiteral("readonly.txt"), "x"), 0x01),
                       withDosAttributes(fileEntry(QStringLiteral("writable.txt"), "x"), 0x20)},
-                     updateArchivePassword());
+                     archivePassword());
         writeBytes(base() + QStringLiteral("readonly.txt"), "old");
         QCOMPARE(extract().error, QString());
         QCOMPARE(modeOf(base() + QStringLiteral("run.sh")), 0755);
@@ -394,7 +392,7 @@ private Q_SLOTS:
                      {fileEntry(QStringLiteral("a.dll"), "new"),
                       fileEntry(QStringLiteral("docs/new.txt"), "new"),
                       fileEntry(QStringLiteral("docs/sub/c.txt"), "new")},
-                     updateArchivePassword());
+                     archivePassword());
         writeBytes(base() + QStringLiteral("a.dll"), "old");
         QVERIFY(::chown(QFile::encodeName(base() + QStringLiteral("a.dll")).constData(), 1234, 1235) == 0);
         QVERIFY(QDir().mkpath(base() + QStringLiteral("docs")));
@@ -412,7 +410,7 @@ private Q_SLOTS:
     }
 
     void replacesALinkInsteadOfFollowingIt() {
-        writeArchive(archive(), {fileEntry(QStringLiteral("linked.txt"), "new")}, updateArchivePassword());
+        writeArchive(archive(), {fileEntry(QStringLiteral("linked.txt"), "new")}, archivePassword());
         const QString outside = m_dir.filePath(QStringLiteral("outside.txt"));
         writeBytes(outside, "outside");
         QVERIFY(QFile::link(outside, base() + QStringLiteral("linked.txt")));
@@ -430,7 +428,7 @@ private Q_SLOTS:
             entries.append(fileEntry(name, QByteArray(1000 + i * 37, char('a' + i % 26))));
             expected.append(name);
         }
-        writeArchive(archive(), entries, updateArchivePassword());
+        writeArchive(archive(), entries, archivePassword());
         const Extracted result = extract();
         QCOMPARE(result.error, QString());
         QCOMPARE(result.events, expected);

@@ -70,7 +70,7 @@ private Q_SLOTS:
         m_path = m_dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(m_path, password, schoolTables);
         m_connection = std::make_unique<DbConnection>();
-        m_connection->setConnectionString(db::connectionString(m_path, password));
+        m_connection->setConnectionString(connectionText(m_path, password));
     }
     void cleanup() { m_connection.reset(); }
 
@@ -505,7 +505,7 @@ private Q_SLOTS:
         if (child == 0) {
             // The child posts rows and dies in the middle, without closing anything.
             DbConnection connection;
-            connection.setConnectionString(db::connectionString(m_path, password));
+            connection.setConnectionString(connectionText(m_path, password));
             DbTable table(connection);
             table.setTableName(QStringLiteral("edu_plan"));
             table.Open();
@@ -522,7 +522,7 @@ private Q_SLOTS:
         QCOMPARE(waitpid(child, &status, 0), child);
         QVERIFY(WIFSIGNALED(status));
         m_connection = std::make_unique<DbConnection>();
-        m_connection->setConnectionString(db::connectionString(m_path, password));
+        m_connection->setConnectionString(connectionText(m_path, password));
         // No log is left beside the file; the killed writer's journal is undone by the next open.
         QVERIFY(!QFileInfo::exists(m_path + QStringLiteral("-wal")));
         QVERIFY(!QFileInfo::exists(m_path + QStringLiteral("-shm")));

@@ -1,4 +1,4 @@
-#include "demo/kit_archive.h"
+#include "support/kit_archive.h"
 
 #include "text/codepage.h"
 

@@ -63,7 +63,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("connectionString"); // %1: the path
         QTest::addColumn<QString>("outcome");
 
-        const QString passwordForm = db::connectionString(QStringLiteral("%1"), password);
+        const QString passwordForm = connectionText(QStringLiteral("%1"), password);
         QTest::newRow("password form, encrypted") << "encrypted" << passwordForm << "КамАЗ";
         QTest::newRow("inline password form, encrypted")
             << "encrypted"
@@ -79,17 +79,17 @@ private Q_SLOTS:
             << "КамАЗ";
         QTest::newRow("password form, plain") << "plain" << passwordForm << "ЗИЛ";
         QTest::newRow("empty password, plain")
-            << "plain" << db::connectionString(QStringLiteral("%1"), QString()) << "ЗИЛ";
+            << "plain" << connectionText(QStringLiteral("%1"), QString()) << "ЗИЛ";
         QTest::newRow("no password part, plain")
-            << "plain" << db::connectionStringWithoutPassword(QStringLiteral("%1")) << "ЗИЛ";
+            << "plain" << connectionTextWithoutPassword(QStringLiteral("%1")) << "ЗИЛ";
         QTest::newRow("wrong password, encrypted")
-            << "encrypted" << db::connectionString(QStringLiteral("%1"), QStringLiteral("Pq7GhTz3LmRwa"))
+            << "encrypted" << connectionText(QStringLiteral("%1"), QStringLiteral("Pq7GhTz3LmRwa"))
             << "Недопустимый пароль базы данных";
         QTest::newRow("empty password, encrypted")
-            << "encrypted" << db::connectionString(QStringLiteral("%1"), QString())
+            << "encrypted" << connectionText(QStringLiteral("%1"), QString())
             << "Недопустимый пароль базы данных";
         QTest::newRow("no password part, encrypted")
-            << "encrypted" << db::connectionStringWithoutPassword(QStringLiteral("%1"))
+            << "encrypted" << connectionTextWithoutPassword(QStringLiteral("%1"))
             << "Недопустимый пароль базы данных";
         QTest::newRow("another provider")
             << "plain" << QStringLiteral("Provider=Microsoft.Jet.OLEDB.3.51;Data Source=%1;")
@@ -157,7 +157,7 @@ private Q_SLOTS:
             writeBytes(path, content);
 
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, pswd));
+        connection.setConnectionString(connectionText(path, pswd));
         const QString failure = openFailure(connection);
         QVERIFY2(failure.startsWith(message.arg(path)), qPrintable(failure));
         // Opening never makes or changes a file.
@@ -176,7 +176,7 @@ private Q_SLOTS:
                               nullptr, nullptr),
                  SQLITE_OK);
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(m_plain, QString()));
+        connection.setConnectionString(connectionText(m_plain, QString()));
         const QString failure = openFailure(connection);
         sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(other);
@@ -187,7 +187,7 @@ private Q_SLOTS:
 
     void connectionStringOnOpenConnection() {
         DbConnection connection;
-        const QString first = db::connectionString(m_encrypted, password);
+        const QString first = connectionText(m_encrypted, password);
         connection.setConnectionString(first);
         connection.Open();
         connection.Open(); // nothing
@@ -200,7 +200,7 @@ private Q_SLOTS:
         QVERIFY_THROWS_EXCEPTION(DataAccessError, query.Open());
         QCOMPARE(connection.Errors().size(), 1);
         try {
-            connection.setConnectionString(db::connectionString(m_plain, QString()));
+            connection.setConnectionString(connectionText(m_plain, QString()));
             QFAIL("a new string on an open connection");
         } catch (const DataAccessError& failure) {
             QVERIFY(failure.errors().isEmpty());
@@ -213,14 +213,14 @@ private Q_SLOTS:
 
         connection.Close();
         connection.Close(); // nothing
-        connection.setConnectionString(db::connectionString(m_plain, QString()));
+        connection.setConnectionString(connectionText(m_plain, QString()));
         QCOMPARE(rowsOf(connection, QStringLiteral("SELECT car_name FROM car")), QStringLiteral("ЗИЛ"));
     }
 
     void keepConnectionOff() {
         DbConnection connection;
         connection.setKeepConnection(false);
-        connection.setConnectionString(db::connectionString(m_encrypted, password));
+        connection.setConnectionString(connectionText(m_encrypted, password));
         DbQuery query(connection);
         DbTable carTable(connection);
         carTable.setTableName(QStringLiteral("car"));
@@ -271,12 +271,12 @@ private Q_SLOTS:
         connection.GetTableNames(names);
         QCOMPARE(names, QStringList{QStringLiteral("car")});
         QVERIFY(!connection.Connected());
-        QCOMPARE(connection.ConnectionString(), db::connectionString(m_encrypted, password));
+        QCOMPARE(connection.ConnectionString(), connectionText(m_encrypted, password));
     }
 
     void keepConnectionOn() {
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(m_encrypted, password));
+        connection.setConnectionString(connectionText(m_encrypted, password));
         DbQuery query(connection);
         query.SQL.Add(QStringLiteral("SELECT * FROM car"));
         query.Open();
@@ -286,7 +286,7 @@ private Q_SLOTS:
 
     void closeClosesQueriesAndTables() {
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(m_encrypted, password));
+        connection.setConnectionString(connectionText(m_encrypted, password));
         DbQuery query(connection);
         query.SQL.Add(QStringLiteral("SELECT * FROM car"));
         query.Open();
@@ -313,7 +313,7 @@ private Q_SLOTS:
                       QStringLiteral("CREATE VIEW big_cars AS SELECT * FROM car"),
                       QStringLiteral("ANALYZE")});
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(m_plain, QString()));
+        connection.setConnectionString(connectionText(m_plain, QString()));
         QStringList names{QStringLiteral("left over")};
         connection.GetTableNames(names);
         QCOMPARE(names,
@@ -342,7 +342,7 @@ private Q_SLOTS:
                           "INSERT INTO teach_obj (teach_obj_name, teach_drive) VALUES ('Вождение', 1);\n"));
 
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, pswd));
+        connection.setConnectionString(connectionText(path, pswd));
         DbTable subjects(connection);
         subjects.setTableName(QStringLiteral("teach_obj"));
         subjects.Open();
@@ -373,7 +373,7 @@ private Q_SLOTS:
 
     void otherProgramsShareTheFile() {
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(m_encrypted, password));
+        connection.setConnectionString(connectionText(m_encrypted, password));
         DbTable cars(connection);
         cars.setTableName(QStringLiteral("car"));
         cars.Open();
@@ -398,7 +398,7 @@ private Q_SLOTS:
     // one file while open and after a write; one that a tool put into write-ahead logging keeps it.
     void journalOfTheFileIsKept() {
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(m_plain, QString()));
+        connection.setConnectionString(connectionText(m_plain, QString()));
         execSql(connection, QStringLiteral("INSERT INTO car (car_name) VALUES ('x')"));
         QVERIFY(connection.Connected());
         QCOMPARE(readBytes(m_plain)[18], '\1');

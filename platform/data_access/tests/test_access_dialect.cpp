@@ -28,7 +28,7 @@ const QString teachObj =
 void openFresh(QTemporaryDir& dir, DbConnection& connection, const QStringList& setup) {
     const QString path = dir.filePath(QStringLiteral("school.accdb"));
     makeDatabase(path, password);
-    connection.setConnectionString(db::connectionString(path, password));
+    connection.setConnectionString(connectionText(path, password));
     for (const QString& statement : setup)
         execSql(connection, statement);
 }
@@ -718,7 +718,7 @@ private Q_SLOTS:
         const QString path = dir.filePath(QStringLiteral("school.accdb"));
         makeDatabase(path, password);
         DbConnection connection;
-        connection.setConnectionString(db::connectionString(path, password));
+        connection.setConnectionString(connectionText(path, password));
         for (const QString& statement : setup)
             execSql(connection, statement);
         for (qsizetype i = 0; i < statements.size(); ++i) {
