@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
 """Fails on an include that runs against the direction of the layers: app/ above db/, files/ and
 download/, those above the platform libraries. It reports
-- an include of app/ or of a generated form (ui_*.h) from platform/, db/, files/ or download/;
-- an include of db/, files/, download/ or demo/ from platform/, its tests included, and from the
-  tests' shared headers (tests/support/) that a platform library's tests include;
+- an include of app/ or of a generated form (ui_*.h) from platform/, db/, files/ or download/, their
+  tests included, and from the tests' shared headers (tests/support/) that those tests include;
+- an include of db/, files/, download/ or demo/ from platform/ or from the shared headers that a
+  platform library's tests include;
 - a platform header named by its path in the tree ("platform/..."), which bypasses the libraries'
   include folders;
 - a header private to one platform library (beside its sources, in src/) from outside it."""
@@ -46,11 +47,14 @@ def support_headers_of(path, seen):
     return seen
 
 
-# A platform library's tests stand on what they test: the shared headers they include count as theirs.
-platform_support = set()
-for f in files:
-    if top(f) == "platform" and "/tests/" in f and os.path.exists(f):
-        support_headers_of(f, platform_support)
+# Tests beside a library stand on what they test: the shared headers they include count as theirs,
+# those of a platform library's tests as the platform's.
+support_layer = {}
+for layer in ("download", "db", "files", "platform"):
+    for f in files:
+        if top(f) == layer and "/tests/" in f and os.path.exists(f):
+            for header in support_headers_of(f, set()):
+                support_layer[header] = layer
 
 faults = []
 for f in files:
@@ -58,7 +62,7 @@ for f in files:
         continue
     for number, target in includes(f):
         where = f"{f}:{number}: \"{target}\""
-        layer = "platform" if f in platform_support else top(f)
+        layer = support_layer.get(f, top(f))
         if layer in ("platform", "db", "files", "download") and (
                 target.startswith("app/") or os.path.basename(target).startswith("ui_")):
             faults.append(f"{where}: app/ and its forms are reached from app/ only")

@@ -1,17 +1,20 @@
+// The documents download on its own: what is fetched, where it goes, what a failure leaves, the
+// texts shown and the progress posted, over recording seams and without a window.
+
 #include "download/archive_file.h"
+#include "download/documents_download.h"
 #include "download/http_client.h"
-#include "filesystem/atomic_file.h"
+#include "support/archive_responder.h"
 #include "support/fake_network_state.h"
+#include "support/recording_dialogs.h"
+#include "support/recording_seams.h"
+#include "support/registry_fixture.h"
 #include "support/scripted_http_server.h"
-#include "support/window_fixture.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -28,48 +31,25 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// The progress messages the window receives, in order.
-class ProgressRecorder : public QObject {
-public:
-    explicit ProgressRecorder(QObject* window) { window->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == WM_MYPROGRESS) {
-            const auto* progress = static_cast<MyProgressEvent*>(event);
-            messages.append({progress->WParam, progress->LParam});
-        }
-        return false;
-    }
-    QList<QPair<int, qint32>> messages;
-};
-
-// Counts the paintings of a widget.
-class PaintCounter : public QObject {
-public:
-    explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint)
-            ++paints;
-        return false;
-    }
-    int paints = 0;
-};
-
-// A window whose download goes to a scripted local server, run in a current directory of its own.
+// A download to a scripted local server, run in a current directory of its own.
 struct DownloadFixture {
     explicit DownloadFixture(std::chrono::seconds slow = 1s) {
         QDir::setCurrent(cwd.path());
-        window = std::make_unique<WindowFixture>(QString(), [&](Seams& seams) {
-            seams.networkState = &network;
-            seams.downloadServer.baseUrl = server.baseUrl();
-            seams.downloadServer.limits.connect = 2s;
-            seams.downloadServer.limits.slowTime = slow;
-            seams.downloadServer.limits.maxBody = 1 << 20;
-        });
+        DownloadServer where;
+        where.baseUrl = server.baseUrl();
+        where.limits.connect = 2s;
+        where.limits.slowTime = slow;
+        where.limits.maxBody = 1 << 20;
+        download = std::make_unique<download::DocumentsDownload>(
+            download::DocumentsDownload::Context{.dialogs = dialogs,
+                                                 .networkState = &network,
+                                                 .server = where,
+                                                 .controls = controls,
+                                                 .queue = queue});
     }
     ~DownloadFixture() { QDir::setCurrent(previous); }
 
-    Ui::TfmMain& ui() { return window->ui(); }
-    void click() { ui().Button2->click(); }
+    void click() { download->downloadDocuments(); }
     // Everything in the current directory, hidden files too.
     QStringList entries() const {
         return QDir(cwd.path())
@@ -80,45 +60,22 @@ struct DownloadFixture {
         QDir(cwd.path()).mkdir(QStringLiteral("res"));
         writeBytes(archive(), content);
     }
-    // Start-up state of the buttons with the bar left full by an earlier operation.
-    void barFull() {
-        ui().ProgressBar1->setValue(ui().ProgressBar1->maximum());
-        ui().Button3->setEnabled(false);
-    }
+    // The update button as an earlier operation leaves it when the bar ends full.
+    void barFull() { controls.updateButtonEnabled = false; }
 
     const QString previous = QDir::currentPath();
     QTemporaryDir cwd;
     ScriptedHttpServer server;
     FakeNetworkState network;
-    std::unique_ptr<WindowFixture> window;
+    RecordingDialogs dialogs;
+    RecordingControls controls;
+    RecordingQueue queue;
+    std::unique_ptr<download::DocumentsDownload> download;
 };
-
-// Answers HEAD with the archive's size and GET with the archive, framed as asked.
-ScriptedHttpServer::Responder serve(const QByteArray& archive, const QByteArray& framing = "length") {
-    return [archive, framing](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
-        const QByteArray length = "Content-Length: " + QByteArray::number(archive.size());
-        if (request.method() == "HEAD") {
-            socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {length}));
-        } else if (framing == "length") {
-            socket->write(ScriptedHttpServer::ok(archive));
-        } else if (framing == "chunked") {
-            QByteArray body;
-            for (qsizetype at = 0; at < archive.size(); at += 4096) {
-                const QByteArray chunk = archive.mid(at, 4096);
-                body += QByteArray::number(chunk.size(), 16) + "\r\n" + chunk + "\r\n";
-            }
-            socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}) + body +
-                          "0\r\n\r\n");
-        } else {
-            socket->write("HTTP/1.0 200 OK\r\n\r\n" + archive);
-            socket->disconnectFromHost();
-        }
-    };
-}
 
 } // namespace
 
-class TestDownload : public QObject {
+class TestDocumentsDownload : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
@@ -135,7 +92,6 @@ private Q_SLOTS:
         DownloadFixture f;
         const QByteArray archive = bytes(300'000);
         f.server.respond = serve(archive, framing);
-        ProgressRecorder progress(f.window->window.get());
         f.click();
 
         QCOMPARE(readBytes(f.archive()), archive);
@@ -143,25 +99,21 @@ private Q_SLOTS:
         QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("ver_1_3.zip")});
-        QVERIFY(f.window->dialogs.shown.isEmpty());
-        QVERIFY(f.window->log().isEmpty());
+        QVERIFY(f.dialogs.shown.isEmpty());
         QCOMPARE(f.server.requests.size(), 2);
         QCOMPARE(f.server.requests[0].method(), QByteArray("HEAD"));
         QCOMPARE(f.server.requests[1].method(), QByteArray("GET"));
 
-        // Start with the size, then the running count up to the whole archive; all of it has reached
-        // the bar when the command returns.
-        QVERIFY(progress.messages.size() >= 2);
-        QCOMPARE(progress.messages.first(), (QPair<int, qint32>(0, announced)));
+        // Start with the size, then the running count up to the whole archive.
+        QVERIFY(f.queue.progress.size() >= 2);
+        QCOMPARE(f.queue.progress.first(), (QPair<int, qint32>(0, announced)));
         qint32 last = 0;
-        for (qsizetype i = 1; i < progress.messages.size(); ++i) {
-            QCOMPARE(progress.messages[i].first, 1);
-            QVERIFY(progress.messages[i].second > last);
-            last = progress.messages[i].second;
+        for (qsizetype i = 1; i < f.queue.progress.size(); ++i) {
+            QCOMPARE(f.queue.progress[i].first, 1);
+            QVERIFY(f.queue.progress[i].second > last);
+            last = f.queue.progress[i].second;
         }
         QCOMPARE(last, qint32(archive.size()));
-        QCOMPARE(f.ui().ProgressBar1->maximum(), announced);
-        QCOMPARE(f.ui().ProgressBar1->value(), announced);
     }
 
     void replacesAnArchiveInAnExistingFolder() {
@@ -174,7 +126,7 @@ private Q_SLOTS:
         QCOMPARE(readBytes(f.archive()), archive);
         QCOMPARE(readBytes(f.cwd.filePath(QStringLiteral("res/other.txt"))), QByteArray("other"));
         QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
-        QVERIFY(!f.ui().Button2->isEnabled());
+        QVERIFY(!f.controls.downloadButtonEnabled);
     }
 
     void requestHeaders() {
@@ -190,7 +142,7 @@ private Q_SLOTS:
                               "ok");
         };
         f.click();
-        f.ui().Button2->setEnabled(true); // a success disables it
+        f.controls.downloadButtonEnabled = true; // a success disables it
         f.click();
         const auto [host, agent, accept] = f.server.clientFields();
         QCOMPARE(f.server.requests.size(), 4);
@@ -296,10 +248,9 @@ private Q_SLOTS:
         for (const ScriptedHttpServer::Request& request : std::as_const(f.server.requests))
             QCOMPARE(request.target(), archivePath); // the redirect is not followed
         // Dropped without a word, and a bar full from before enables nothing.
-        QVERIFY(f.window->dialogs.shown.isEmpty());
-        QVERIFY(f.window->log().isEmpty());
-        QVERIFY(!f.ui().Button3->isEnabled());
-        QVERIFY(f.ui().Button2->isEnabled());
+        QVERIFY(f.dialogs.shown.isEmpty());
+        QVERIFY(!f.controls.updateButtonEnabled);
+        QVERIFY(f.controls.downloadButtonEnabled);
     }
 
     // A killed download's temporary file goes with the next download, in the current directory and
@@ -346,7 +297,7 @@ private Q_SLOTS:
         QCOMPARE(QDir(f.cwd.filePath(QStringLiteral("res")))
                      .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("ver_1_3.zip")});
-        QVERIFY(f.ui().Button2->isEnabled());
+        QVERIFY(f.controls.downloadButtonEnabled);
         QTRY_COMPARE(f.server.disconnections, 2);
     }
 
@@ -378,7 +329,7 @@ private Q_SLOTS:
         ::kill(child, SIGKILL);
         int status = 0;
         QCOMPARE(::waitpid(child, &status, 0), child);
-        f.ui().Button2->setEnabled(true);
+        f.controls.downloadButtonEnabled = true;
         f.click();
         QVERIFY(temporary().isEmpty());
         QCOMPARE(readBytes(f.archive()), archive);
@@ -417,7 +368,7 @@ private Q_SLOTS:
         QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
         QCOMPARE(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                  QStringList{QStringLiteral("ver_1_3.zip")});
-        QVERIFY(!f.ui().Button2->isEnabled());
+        QVERIFY(!f.controls.downloadButtonEnabled);
     }
 
     void offline() {
@@ -425,124 +376,24 @@ private Q_SLOTS:
         f.network.online = false;
         f.barFull();
         f.click();
-        QCOMPARE(f.window->dialogs.boxes(),
+        QCOMPARE(f.dialogs.boxes(),
                  QStringList{QStringLiteral("update_3_7: Отсутствует подключение к интернету!")});
         QCOMPARE(f.network.queries, 1);
         QCOMPARE(f.server.connections, 0);
         QVERIFY(f.entries().isEmpty());
-        QVERIFY(!f.ui().Button3->isEnabled());
-        QVERIFY(f.ui().Button2->isEnabled());
+        QVERIFY(!f.controls.updateButtonEnabled);
+        QVERIFY(f.controls.downloadButtonEnabled);
     }
 
-    // The buttons follow the outcome of this transfer, not what the bar showed before it.
-    void completionFollowsThisTransfer_data() {
-        QTest::addColumn<bool>("barFullBefore");
-        QTest::addColumn<bool>("succeeds");
-        QTest::newRow("bar full, transfer fails") << true << false;
-        QTest::newRow("bar full, transfer succeeds") << true << true;
-        QTest::newRow("bar at start, transfer fails") << false << false;
-        QTest::newRow("bar at start, transfer succeeds") << false << true;
-    }
-    void completionFollowsThisTransfer() {
-        QFETCH(bool, barFullBefore);
-        QFETCH(bool, succeeds);
-        DownloadFixture f;
-        const QByteArray archive = bytes(5'000);
-        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
-            if (request.method() == "HEAD")
-                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 5000"}));
-            else if (succeeds)
-                socket->write(ScriptedHttpServer::ok(archive));
-            else {
-                // The bar ends full for this transfer too, but the archive is cut short.
-                socket->write("HTTP/1.1 200 OK\r\nContent-Length: 5000\r\n\r\n" + archive.left(2'000));
-                socket->disconnectFromHost();
-            }
-        };
-        f.ui().Button3->setEnabled(false);
-        if (barFullBefore)
-            f.ui().ProgressBar1->setValue(f.ui().ProgressBar1->maximum());
-        f.click();
-        QCOMPARE(f.ui().Button3->isEnabled(), succeeds);
-        QCOMPARE(f.ui().Button2->isEnabled(), !succeeds);
-        QCOMPARE(QFile::exists(f.archive()), succeeds);
-    }
-
-    // While the body arrives the bar moves and the window repaints, but it takes no input.
-    void duringTheTransfer() {
-        DownloadFixture f(5s);
-        f.window->window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.window->window.get()));
-        QSignalSpy exitClicks(f.ui().Button1, &QPushButton::clicked);
-        QSignalSpy updateClicks(f.ui().Button3, &QPushButton::clicked);
-        PaintCounter paints(f.ui().ProgressBar1);
-        const QByteArray archive = bytes(1'000);
-        bool seenHalfway = false;
-        int paintsHalfway = 0;
-        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
-            if (request.method() == "HEAD") {
-                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 1000"}));
-                return;
-            }
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + archive.left(400));
-            auto* poll = new QTimer(socket);
-            poll->setInterval(10ms);
-            QObject::connect(poll, &QTimer::timeout, socket, [&, socket, poll, attempts = 0]() mutable {
-                QProgressBar* bar = f.ui().ProgressBar1;
-                seenHalfway = bar->maximum() == 1000 && bar->value() == 400;
-                if (!seenHalfway && ++attempts < 300)
-                    return;
-                poll->stop();
-                paintsHalfway = paints.paints;
-                QTest::mouseClick(f.ui().Button1, Qt::LeftButton);
-                QTest::mouseClick(f.ui().Button3, Qt::LeftButton);
-                QTest::keyClick(f.ui().ListBox1, Qt::Key_Escape);
-                socket->write(archive.mid(400));
-            });
-            poll->start();
-        };
-        f.click();
-        QVERIFY(seenHalfway);
-        QVERIFY(paintsHalfway > 0);
-        QCOMPARE(exitClicks.count(), 0);
-        QCOMPARE(updateClicks.count(), 0);
-        QVERIFY(f.window->window->isVisible());
-        QCOMPARE(readBytes(f.archive()), archive);
-        // Input reaches the window again once the command is over.
-        QTest::mouseClick(f.ui().Button3, Qt::LeftButton);
-        QCOMPARE(updateClicks.count(), 1);
-    }
-
-    // Closing the window ends a transfer that would otherwise wait out its time-out.
-    void closingTheWindowEndsTheTransfer() {
-        DownloadFixture f(std::chrono::hours(1));
-        f.window->window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(f.window->window.get()));
-        f.writeArchive("earlier archive");
-        f.server.respond = [&](QTcpSocket* socket, const ScriptedHttpServer::Request& request) {
-            if (request.method() == "HEAD") {
-                socket->write(ScriptedHttpServer::head("HTTP/1.1 200 OK", {"Content-Length: 1000"}));
-                return;
-            }
-            socket->write("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + bytes(100));
-            QTimer::singleShot(10ms, f.window->window.get(), [&] { f.window->window->close(); });
-        };
-        f.click();
-        QVERIFY(!f.window->window->isVisible());
-        QCOMPARE(readBytes(f.archive()), QByteArray("earlier archive"));
-        QCOMPARE(f.entries(), QStringList{QStringLiteral("res")});
-        QVERIFY(f.ui().Button2->isEnabled());
-    }
-
-    // The handlers post; the bar changes when the queue runs. Only the low 32 bits travel, and an
-    // unknown size starts a bar of unknown length.
+    // The handlers post what the bar takes: only the low 32 bits travel, and an unknown size starts a
+    // bar of unknown length.
     void workHandlers_data() {
         QTest::addColumn<qint64>("size");
         QTest::addColumn<qint64>("count");
         QTest::addColumn<int>("maximum");
         QTest::addColumn<int>("position");
         QTest::newRow("plain") << qint64(1000) << qint64(250) << 1000 << 250;
-        QTest::newRow("unknown size") << qint64(-1) << qint64(250) << 0 << 0;
+        QTest::newRow("unknown size") << qint64(-1) << qint64(250) << 0 << 250;
         QTest::newRow("beyond 32 bits")
             << (qint64(1) << 32) + 5000 << (qint64(1) << 32) + 2500 << 5000 << 2500;
     }
@@ -552,17 +403,11 @@ private Q_SLOTS:
         QFETCH(int, maximum);
         QFETCH(int, position);
         DownloadFixture f;
-        ProgressRecorder progress(f.window->window.get());
-        f.window->window->IdHTTP1WorkBegin(nullptr, WorkMode::Read, size);
-        f.window->window->IdHTTP1Work(nullptr, WorkMode::Read, count);
-        QCOMPARE(f.ui().ProgressBar1->maximum(), 100);
-        QCOMPARE(f.ui().ProgressBar1->value(), 0);
-        QCoreApplication::sendPostedEvents(f.window->window.get(), WM_MYPROGRESS);
-        QCOMPARE(progress.messages.size(), 2);
-        QCOMPARE(f.ui().ProgressBar1->maximum(), maximum);
-        QCOMPARE(f.ui().ProgressBar1->value(), position);
+        f.download->IdHTTP1WorkBegin(nullptr, WorkMode::Read, size);
+        f.download->IdHTTP1Work(nullptr, WorkMode::Read, count);
+        QCOMPARE(f.queue.progress, (QList<QPair<int, qint32>>{{0, maximum}, {1, position}}));
     }
 };
 
-QTEST_MAIN(TestDownload)
-#include "test_download.moc"
+QTEST_MAIN(TestDocumentsDownload)
+#include "test_documents_download.moc"
