@@ -8,6 +8,7 @@
 #include "filesystem/paths.h"
 #include "registry/registry.h"
 #include "seams/dialogs.h"
+#include "seams/error_boundary.h"
 #include "ui_main.h"
 
 #include <QApplication>
@@ -83,13 +84,7 @@ void TfmMain::connectHandlers() {
 void TfmMain::handle(const std::function<void()>& handler) {
     // One handler is one operation on the registry: its reads share one reading of it.
     const RegistryOperation registryOperation(m_seams.registry);
-    try {
-        handler();
-    } catch (const std::exception& error) {
-        m_seams.dialogs->showError(QString::fromUtf8(error.what()));
-    } catch (...) {
-        m_seams.dialogs->showError(QStringLiteral("Неизвестная ошибка"));
-    }
+    seams::showingErrors(*m_seams.dialogs, handler);
 }
 
 void TfmMain::FormCreate() {

@@ -2,6 +2,7 @@
 
 #include "registry/registry.h"
 #include "registry/registry_file.h"
+#include "seams/error_boundary.h"
 #include "support/kit_folders.h"
 #include "support/recording_dialogs.h"
 #include "support/recording_seams.h"
@@ -37,13 +38,7 @@ struct SeamsFixture : KitFolders {
     // shown in the standard error box.
     void handle(const std::function<void()>& handler) {
         const registry::RegistryOperation registryOperation(seams.registry);
-        try {
-            handler();
-        } catch (const std::exception& error) {
-            dialogs.showError(QString::fromUtf8(error.what()));
-        } catch (...) {
-            dialogs.showError(QStringLiteral("Неизвестная ошибка"));
-        }
+        seams::showingErrors(dialogs, handler);
     }
 
     RecordingDialogs dialogs;
