@@ -63,6 +63,7 @@ struct Step {
     std::size_t k = 0;   // the item whose staged file it is
     bool replaces = false;
     QString path;
+    bool readOnly = false; // the replaced file had the read-only attribute (Windows)
 };
 
 QByteArray journalOf(const std::vector<Step>& steps) {
@@ -71,8 +72,11 @@ QByteArray journalOf(const std::vector<Step>& steps) {
         if (step.folder)
             text += "D\t" + step.path.toUtf8() + '\n';
         else
-            text += "F\t" + QByteArray::number(quint64(step.k)) + '\t' + (step.replaces ? "o" : "n") + '\t' +
-                    step.path.toUtf8() + '\n';
+            text += "F\t" + QByteArray::number(quint64(step.k)) + '\t' +
+                    (step.readOnly   ? "r"
+                     : step.replaces ? "o"
+                                     : "n") +
+                    '\t' + step.path.toUtf8() + '\n';
     }
     return text + "E\n";
 }
@@ -97,7 +101,8 @@ std::vector<Step> stepsOf(const QByteArray& journal, bool& complete) {
         } else if (fields.size() == 4 && fields[0] == "F") {
             bool ok = false;
             step.k = std::size_t(fields[1].toULongLong(&ok));
-            step.replaces = fields[2] == "o";
+            step.replaces = fields[2] == "o" || fields[2] == "r";
+            step.readOnly = fields[2] == "r";
             step.path = QString::fromUtf8(fields[3]);
             if (!ok)
                 return {};
@@ -763,17 +768,45 @@ namespace {
 
 bool removeStaging(const QString& base) {
     QDir staging(base + ExtractionTransaction::stagingFolderName());
+    // A staged or kept-aside file may be read-only, which would refuse its removal.
+    const auto remove = [&](const QString& name) {
+        const std::wstring path = wide(staging.filePath(name));
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    };
     for (const QString& name : staging.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        if (name != QLatin1String(journalName) && name != QLatin1String(committedName) &&
-            !QFile::remove(staging.filePath(name)))
+        if (name != QLatin1String(journalName) && name != QLatin1String(committedName) && !remove(name))
             return false;
     QFile::remove(staging.filePath(QString::fromLatin1(journalName)));
     QFile::remove(staging.filePath(QString::fromLatin1(committedName)));
     return RemoveDirectoryW(wide(staging.path()).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+// Clears the read-only attribute, which would refuse a file's replacement or removal.
+void makeWritable(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return;
+    const DWORD rest = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(path.c_str(), rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL);
+}
+
+void makeReadOnly(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(path.c_str(),
+                           (attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY);
+}
+
+// Undoes the steps as far as they went, the last first. The state of each step shows on disk: its
+// staged file still there (not placed yet), its old file kept aside, the target present or not, so
+// undoing twice does no harm. Returns the errno of the first step that could not be undone, or 0.
 int undo(const QString& base, const std::vector<Step>& steps) {
     int failure = 0;
+    const auto failed = [&] {
+        if (failure == 0)
+            failure = lastErrno();
+    };
     const QString staging = base + ExtractionTransaction::stagingFolderName() + u'/';
     for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
         const std::wstring target = wide(base + it->path);
@@ -781,16 +814,35 @@ int undo(const QString& base, const std::vector<Step>& steps) {
             RemoveDirectoryW(target.c_str());
             continue;
         }
-        const QString aside = staging + QString::fromLatin1(asideName(it->k));
+        const std::wstring aside = wide(staging + QString::fromLatin1(asideName(it->k)));
         const bool placed = !QFileInfo::exists(staging + QString::fromLatin1(stagedName(it->k)));
-        if (it->replaces && QFileInfo::exists(aside)) {
-            if (!MoveFileExW(wide(aside).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) && failure == 0)
-                failure = lastErrno();
-        } else if (!it->replaces && placed) {
-            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!DeleteFileW(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && failure == 0)
-                failure = lastErrno();
+        if (!it->replaces) {
+            if (placed) {
+                makeWritable(target);
+                if (!DeleteFileW(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+                    failed();
+            }
+            continue;
         }
+        if (GetFileAttributesW(aside.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            const bool targetThere = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+            if (!placed && targetThere) {
+                // Killed before the new file came: the target is still the old file, the kept one
+                // only its second name.
+                makeWritable(aside);
+                if (!DeleteFileW(aside.c_str()))
+                    failed();
+            } else {
+                makeWritable(target);
+                if (!MoveFileExW(aside.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                    failed();
+                    continue;
+                }
+            }
+        }
+        if (it->readOnly)
+            makeReadOnly(target);
     }
     return failure;
 }
@@ -933,7 +985,18 @@ void ExtractionTransaction::commit() {
         if (info.isDir() && !info.isSymLink())
             fault(ExtractionFault::FolderInFilePlace, m->shown(item.relativePath));
         files.insert(item.relativePath, m->steps.size());
-        m->steps.push_back(Step{false, k, info.exists() || info.isSymLink(), item.relativePath});
+        Step step{false, k, info.exists() || info.isSymLink(), item.relativePath};
+        const DWORD old = GetFileAttributesW(wide(m->at(item.relativePath)).c_str());
+        step.readOnly = step.replaces && old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY);
+        // A new file that replaces one keeps its read-only attribute, as elsewhere it keeps the mode.
+        if (step.replaces && item.keepReplacedMode) {
+            const std::wstring staged = wide(m->staging(stagedName(k)));
+            if (step.readOnly)
+                makeReadOnly(staged);
+            else
+                makeWritable(staged);
+        }
+        m->steps.push_back(step);
     }
     {
         QFile journal(m->staging(journalName));
@@ -951,12 +1014,34 @@ void ExtractionTransaction::commit() {
                 fault(ExtractionFault::CannotCreateFolder, m->shown(step.path), lastErrno());
             continue;
         }
-        if (step.replaces) {
-            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!MoveFileExW(target.c_str(), wide(m->staging(asideName(step.k))).c_str(), through))
+        const std::wstring staged = wide(m->staging(stagedName(step.k)));
+        if (!step.replaces) {
+            if (!MoveFileExW(staged.c_str(), target.c_str(), through))
+                fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
+            continue;
+        }
+        // The old file keeps a second name in the staging folder, and the new one takes its name in
+        // one rename: at no moment is the target missing.
+        const std::wstring aside = wide(m->staging(asideName(step.k)));
+        {
+            // A file in use refuses its replacement: find out before it gets a second name, which
+            // could not be removed again while the file stays open.
+            const HANDLE probe = CreateFileW(
+                target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (probe == INVALID_HANDLE_VALUE)
+                fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
+            CloseHandle(probe);
+        }
+        const bool linked = CreateHardLinkW(aside.c_str(), target.c_str(), nullptr);
+        makeWritable(target);
+        if (!linked) {
+            // No hard links here (FAT32, some network shares): the old file moves aside first, and
+            // a kill before the next rename leaves the target missing until `recover` puts it back.
+            if (!MoveFileExW(target.c_str(), aside.c_str(), through))
                 fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
         }
-        if (!MoveFileExW(wide(m->staging(stagedName(step.k))).c_str(), target.c_str(), through))
+        if (!MoveFileExW(staged.c_str(), target.c_str(), (linked ? MOVEFILE_REPLACE_EXISTING : 0) | through))
             fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
     }
     QFile mark(m->staging(committedName));
