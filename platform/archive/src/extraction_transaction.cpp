@@ -18,6 +18,8 @@
 #include <cerrno>
 
 #ifdef _WIN32
+#include "native/folder_handle_windows.h"
+
 #include <io.h>
 #include <windows.h>
 #else
@@ -709,9 +711,10 @@ bool ExtractionTransaction::rollback() {
 
 #else
 
-// Windows: the same transaction through paths below the extraction folder. What it lacks against the
-// other systems: folders are not held open (a folder swapped for a junction between the check and a
-// rename is followed), and ownership is not carried over.
+// Windows: the same transaction through paths below the extraction folder, made safe by holding
+// every folder on the way open without delete sharing from the check until the commit ends: none of
+// them can be renamed, removed or swapped for a junction meanwhile, so each path leads where it was
+// checked to lead. Ownership is not carried over.
 
 namespace {
 
@@ -745,11 +748,77 @@ int lastErrno() {
     }
 }
 
+// The path of a held folder with every link on its way resolved, or `fallback`.
+QString ownPath(native::folder::Handle folder, const QString& fallback) {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = GetFinalPathNameByHandleW(HANDLE(folder), buffer.data(), DWORD(buffer.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= buffer.size())
+        return fallback;
+    QString path = QString::fromWCharArray(buffer.data(), int(length));
+    if (path.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        path = QLatin1String("\\\\") + path.mid(8);
+    else if (path.startsWith(QLatin1String("\\\\?\\")))
+        path = path.mid(4);
+    return QDir::fromNativeSeparators(path);
+}
+
+// The folders held open, by their path below the extraction folder ("" for the extraction folder).
+// One handle for each folder on the way, never one for each file.
+class HeldFolders {
+public:
+    enum class Found { Folder, Missing, Link, Other };
+
+    HeldFolders() = default;
+    HeldFolders(const HeldFolders&) = delete;
+    HeldFolders& operator=(const HeldFolders&) = delete;
+    ~HeldFolders() {
+        releaseBelow();
+        native::folder::close(m_root);
+    }
+
+    void holdRoot(native::folder::Handle root) { m_root = root; }
+    native::folder::Handle root() const { return m_root; }
+    bool holds(const QString& path) const { return path.isEmpty() || m_held.contains(path); }
+
+    // Opens the folder at `path` from its held parent and holds it; a reparse point is never entered.
+    Found hold(const QString& path) {
+        if (holds(path))
+            return Found::Folder;
+        const qsizetype cut = path.lastIndexOf(u'/');
+        const QString parentPath = cut < 0 ? QString() : path.left(cut);
+        const native::folder::Handle parent = parentPath.isEmpty() ? m_root : m_held.value(parentPath);
+        if (!parent)
+            return Found::Missing;
+        const std::u16string name = path.mid(cut + 1).toStdU16String();
+        if (const native::folder::Handle folder = native::folder::child(parent, name)) {
+            m_held.insert(path, folder);
+            return Found::Folder;
+        }
+        if (!native::folder::exists(parent, name))
+            return Found::Missing;
+        return native::folder::isLinkToFolder(parent, name) ? Found::Link : Found::Other;
+    }
+    // Lets go of a folder, so that it can be removed.
+    void release(const QString& path) { native::folder::close(m_held.take(path)); }
+    void releaseBelow() {
+        for (const native::folder::Handle folder : std::as_const(m_held))
+            native::folder::close(folder);
+        m_held.clear();
+    }
+
+private:
+    native::folder::Handle m_root = nullptr;
+    QHash<QString, native::folder::Handle> m_held;
+};
+
 } // namespace
 
 struct ExtractionTransaction::Impl {
     QString folder;
-    QString base; // with a trailing "/"
+    QString base;      // the extraction folder's own path, with a trailing "/"
+    QString shownBase; // as the caller gave it, with a trailing "/"
+    HeldFolders held;
     bool durable = true;
     std::vector<Item> items;
     std::vector<char> staged;
@@ -761,7 +830,9 @@ struct ExtractionTransaction::Impl {
     QString staging(const QByteArray& name) const {
         return base + stagingFolderName() + u'/' + QString::fromLatin1(name);
     }
-    QString shown(const QString& relativePath) const { return QDir::toNativeSeparators(at(relativePath)); }
+    QString shown(const QString& relativePath) const {
+        return QDir::toNativeSeparators(shownBase + relativePath);
+    }
 };
 
 namespace {
@@ -801,7 +872,7 @@ void makeReadOnly(const std::wstring& path) {
 // Undoes the steps as far as they went, the last first. The state of each step shows on disk: its
 // staged file still there (not placed yet), its old file kept aside, the target present or not, so
 // undoing twice does no harm. Returns the errno of the first step that could not be undone, or 0.
-int undo(const QString& base, const std::vector<Step>& steps) {
+int undo(const QString& base, const std::vector<Step>& steps, HeldFolders* held = nullptr) {
     int failure = 0;
     const auto failed = [&] {
         if (failure == 0)
@@ -811,6 +882,8 @@ int undo(const QString& base, const std::vector<Step>& steps) {
     for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
         const std::wstring target = wide(base + it->path);
         if (it->folder) {
+            if (held)
+                held->release(it->path);
             RemoveDirectoryW(target.c_str());
             continue;
         }
@@ -853,11 +926,20 @@ ExtractionTransaction::ExtractionTransaction(const QString& folder, bool durable
     : m(std::make_unique<Impl>()) {
     m->folder = folder;
     m->durable = durable;
-    m->base = QDir::fromNativeSeparators(folder);
-    if (!m->base.endsWith(u'/'))
-        m->base += u'/';
+    m->shownBase = QDir::fromNativeSeparators(folder);
+    if (!m->shownBase.endsWith(u'/'))
+        m->shownBase += u'/';
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
         fault(ExtractionFault::CannotOpenFolder, QDir::toNativeSeparators(folder), lastErrno());
+    // The extraction folder itself is the caller's to name: links on its way are followed, once.
+    const native::folder::Handle root =
+        native::folder::open(QDir::toNativeSeparators(folder).toStdU16String());
+    if (!root)
+        fault(ExtractionFault::CannotOpenFolder, QDir::toNativeSeparators(folder), lastErrno());
+    m->held.holdRoot(root);
+    m->base = ownPath(root, m->shownBase);
+    if (!m->base.endsWith(u'/'))
+        m->base += u'/';
 }
 
 void ExtractionTransaction::recover(const QString& folder) {
@@ -889,32 +971,39 @@ void ExtractionTransaction::recover(const QString& folder) {
 void ExtractionTransaction::begin(std::vector<Item> items) {
     m->items = std::move(items);
     m->staged.assign(m->items.size(), 0);
-    QSet<QString> seen;
+    // What a killed run left goes first: its folders are not to be held while they are removed.
+    recover(m->folder);
+    // Every existing folder on the way is checked and then held; a link or a file there refuses the
+    // whole archive now.
+    QSet<QString> missing;
     for (const Item& item : m->items) {
         const QString way = item.folder ? item.relativePath : parentOf(item.relativePath);
         QString path;
         for (const QString& segment : way.split(u'/', Qt::SkipEmptyParts)) {
             path = path.isEmpty() ? segment : path + u'/' + segment;
-            if (seen.contains(path))
-                continue;
-            seen.insert(path);
-            const QFileInfo info(m->at(path));
-            if (!info.exists() && !info.isSymLink())
+            if (missing.contains(path))
                 break;
-            if (isReparsePoint(m->at(path)))
+            switch (m->held.hold(path)) {
+            case HeldFolders::Found::Folder:
+                continue;
+            case HeldFolders::Found::Missing:
+                missing.insert(path);
+                break;
+            case HeldFolders::Found::Link:
                 fault(ExtractionFault::FolderIsLink, m->shown(path));
-            if (!info.isDir())
+            case HeldFolders::Found::Other:
                 fault(ExtractionFault::FileInFolderPlace, m->shown(path));
+            }
+            break;
         }
     }
     const QString staging = m->at(stagingFolderName());
-    if (!CreateDirectoryW(wide(staging).c_str(), nullptr)) {
-        recover(m->folder);
-        if (!CreateDirectoryW(wide(staging).c_str(), nullptr))
-            fault(ExtractionFault::CannotCreateFolder, m->shown(stagingFolderName()), lastErrno());
-    }
-    SetFileAttributesW(wide(staging).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    if (!CreateDirectoryW(wide(staging).c_str(), nullptr))
+        fault(ExtractionFault::CannotCreateFolder, m->shown(stagingFolderName()), lastErrno());
     m->begun = true;
+    if (m->held.hold(stagingFolderName()) != HeldFolders::Found::Folder)
+        fault(ExtractionFault::CannotCreateFolder, m->shown(stagingFolderName()), lastErrno());
+    SetFileAttributesW(wide(staging).c_str(), FILE_ATTRIBUTE_HIDDEN);
 }
 
 void ExtractionTransaction::stage(std::size_t k, const std::function<void(Writer&)>& fill) {
@@ -951,17 +1040,23 @@ void ExtractionTransaction::commit() {
         QString path;
         for (const QString& segment : way.split(u'/', Qt::SkipEmptyParts)) {
             path = path.isEmpty() ? segment : path + u'/' + segment;
-            if (created.contains(path))
+            if (created.contains(path) || m->held.holds(path))
                 continue;
             if (files.contains(path))
                 fault(ExtractionFault::NameTwice, m->shown(path));
-            const QFileInfo info(m->at(path));
-            if (isReparsePoint(m->at(path)))
-                fault(ExtractionFault::FolderIsLink, m->shown(path));
-            if (info.isDir())
-                continue;
-            if (info.exists())
-                fault(ExtractionFault::FileInFolderPlace, m->shown(path));
+            // A folder that appeared since the check is checked and held now.
+            if (!created.contains(parentOf(path))) {
+                switch (m->held.hold(path)) {
+                case HeldFolders::Found::Folder:
+                    continue;
+                case HeldFolders::Found::Missing:
+                    break;
+                case HeldFolders::Found::Link:
+                    fault(ExtractionFault::FolderIsLink, m->shown(path));
+                case HeldFolders::Found::Other:
+                    fault(ExtractionFault::FileInFolderPlace, m->shown(path));
+                }
+            }
             created.insert(path);
             m->steps.push_back(Step{true, 0, false, path});
         }
@@ -1012,6 +1107,8 @@ void ExtractionTransaction::commit() {
         if (step.folder) {
             if (!CreateDirectoryW(target.c_str(), nullptr))
                 fault(ExtractionFault::CannotCreateFolder, m->shown(step.path), lastErrno());
+            if (m->held.hold(step.path) != HeldFolders::Found::Folder)
+                fault(ExtractionFault::CannotCreateFolder, m->shown(step.path), lastErrno());
             continue;
         }
         const std::wstring staged = wide(m->staging(stagedName(step.k)));
@@ -1049,14 +1146,16 @@ void ExtractionTransaction::commit() {
         fault(ExtractionFault::CannotWriteFile, mark.fileName(), lastErrno());
     mark.close();
     m->committed = true;
+    m->held.releaseBelow();
     removeStaging(m->base);
 }
 
 bool ExtractionTransaction::rollback() {
     if (!m->begun || m->committed)
         return true;
-    const bool undone = undo(m->base, m->steps) == 0;
+    const bool undone = undo(m->base, m->steps, &m->held) == 0;
     m->steps.clear();
+    m->held.releaseBelow();
     if (undone && removeStaging(m->base))
         m->begun = false;
     return undone;

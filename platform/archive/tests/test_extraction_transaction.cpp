@@ -3,13 +3,14 @@
 
 #include "archive/extraction_transaction.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-#include <new>
+#include <cstdlib>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -45,9 +46,34 @@ void setReadOnly(const QString& path) {
     QVERIFY(SetFileAttributesW(wide(path).c_str(), FILE_ATTRIBUTE_READONLY));
 }
 
-// The transaction object of a run that was killed: it never ends, so it never rolls back. Kept in
-// static storage so that what it holds stays reachable.
-alignas(ExtractionTransaction) unsigned char abandoned[sizeof(ExtractionTransaction)];
+// The items of a commit that fails at its last file, "z.dll", while that is in use.
+void stageFailingCommit(ExtractionTransaction& transaction) {
+    std::vector<ExtractionTransaction::Item> items(5);
+    items[0].relativePath = "a.dll";
+    items[1].relativePath = "sub/b.dll";
+    items[2].relativePath = "new";
+    items[2].folder = true;
+    items[3].relativePath = "new/c.dll";
+    items[4].relativePath = "z.dll";
+    transaction.begin(items);
+    for (std::size_t k = 0; k < items.size(); ++k)
+        if (!items[k].folder)
+            transaction.stage(k, [](ExtractionTransaction::Writer& w) { w.write("new", 3); });
+}
+
+// A run killed once its commit failed halfway, before any rollback: the process ends at once, as
+// under TerminateProcess, and the system closes what it held.
+[[noreturn]] void killedInCommit(const QString& root) {
+    ExtractionTransaction transaction(root, true);
+    stageFailingCommit(transaction);
+    try {
+        transaction.commit();
+    } catch (const std::exception&) {
+        TerminateProcess(GetCurrentProcess(), 9);
+    }
+    TerminateProcess(GetCurrentProcess(), 1);
+    std::abort();
+}
 
 } // namespace
 #endif
@@ -59,6 +85,8 @@ private Q_SLOTS:
     void replacingKeepsReadOnly();
     void failedCommitLeavesAllOld_data();
     void failedCommitLeavesAllOld();
+    void foldersOnTheWayAreHeld();
+    void junctionOnTheWayRefuses();
 };
 
 void TestExtractionTransaction::replacingKeepsReadOnly() {
@@ -116,28 +144,13 @@ void TestExtractionTransaction::failedCommitLeavesAllOld() {
                                      OPEN_EXISTING, 0, nullptr);
     QVERIFY(inUse != INVALID_HANDLE_VALUE);
 
-    std::vector<ExtractionTransaction::Item> items(5);
-    items[0].relativePath = "a.dll";
-    items[1].relativePath = "sub/b.dll";
-    items[2].relativePath = "new";
-    items[2].folder = true;
-    items[3].relativePath = "new/c.dll";
-    items[4].relativePath = "z.dll";
-    const auto stageAll = [&](ExtractionTransaction& transaction) {
-        transaction.begin(items);
-        for (std::size_t k = 0; k < items.size(); ++k)
-            if (!items[k].folder)
-                transaction.stage(k, [](ExtractionTransaction::Writer& w) { w.write("new", 3); });
-    };
     if (killed) {
-        auto* transaction = new (abandoned) ExtractionTransaction(root, true);
-        stageAll(*transaction);
-        QVERIFY_THROWS_EXCEPTION(std::exception, transaction->commit());
+        QCOMPARE(QProcess::execute(QCoreApplication::applicationFilePath(), {"--killed-in-commit", root}), 9);
         QCOMPARE(readFile(root + "/a.dll"), QByteArray("new")); // halfway indeed
         ExtractionTransaction::recover(root);
     } else {
         ExtractionTransaction transaction(root, true);
-        stageAll(transaction);
+        stageFailingCommit(transaction);
         QVERIFY_THROWS_EXCEPTION(std::exception, transaction.commit());
         QVERIFY(transaction.rollback());
     }
@@ -154,5 +167,69 @@ void TestExtractionTransaction::failedCommitLeavesAllOld() {
 #endif
 }
 
-QTEST_GUILESS_MAIN(TestExtractionTransaction)
+// While the update runs, no folder on the way can be renamed (and so not swapped for a junction).
+void TestExtractionTransaction::foldersOnTheWayAreHeld() {
+#ifndef _WIN32
+    QSKIP("elsewhere folders are reached through opened descriptors, tested with the update");
+#else
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString root = dir.path();
+    writeFile(root + "/lib/deep/a.dll", "old a");
+    std::vector<ExtractionTransaction::Item> items(2);
+    items[0].relativePath = "lib/deep/a.dll";
+    items[1].relativePath = "lib/deep/new/b.dll";
+    {
+        ExtractionTransaction transaction(root, true);
+        transaction.begin(items);
+        for (const QString& folder : {QStringLiteral("/lib"), QStringLiteral("/lib/deep")}) {
+            QVERIFY2(!MoveFileW(wide(root + folder).c_str(), wide(root + folder + "-moved").c_str()),
+                     qPrintable(folder));
+            QCOMPARE(GetLastError(), DWORD(ERROR_SHARING_VIOLATION));
+        }
+        transaction.stage(0, [](ExtractionTransaction::Writer& w) { w.write("new a", 5); });
+        transaction.stage(1, [](ExtractionTransaction::Writer& w) { w.write("new b", 5); });
+        transaction.commit();
+    }
+    QCOMPARE(readFile(root + "/lib/deep/a.dll"), QByteArray("new a"));
+    QCOMPARE(readFile(root + "/lib/deep/new/b.dll"), QByteArray("new b"));
+    // Let go once the update is done.
+    QVERIFY(MoveFileW(wide(root + "/lib").c_str(), wide(root + "/lib-moved").c_str()));
+#endif
+}
+
+void TestExtractionTransaction::junctionOnTheWayRefuses() {
+#ifndef _WIN32
+    QSKIP("a folder link elsewhere is tested with the update");
+#else
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        QSKIP("Wine makes no junctions");
+    QTemporaryDir dir;
+    QTemporaryDir outside;
+    QVERIFY(dir.isValid() && outside.isValid());
+    const QString root = dir.path();
+    const QString link = QDir::toNativeSeparators(root + "/docs");
+    QCOMPARE(
+        QProcess::execute("cmd.exe", {"/c", "mklink", "/J", link, QDir::toNativeSeparators(outside.path())}),
+        0);
+    std::vector<ExtractionTransaction::Item> items(1);
+    items[0].relativePath = "docs/a.txt";
+    ExtractionTransaction transaction(root, true);
+    QVERIFY_THROWS_EXCEPTION(std::exception, transaction.begin(items));
+    QVERIFY(QDir(outside.path()).isEmpty());
+    QVERIFY(RemoveDirectoryW(wide(link).c_str()));
+#endif
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+#ifdef _WIN32
+    if (const QStringList arguments = app.arguments();
+        arguments.size() == 3 && arguments[1] == "--killed-in-commit")
+        killedInCommit(arguments[2]);
+#endif
+    TestExtractionTransaction test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_extraction_transaction.moc"
