@@ -1130,8 +1130,9 @@ void ExtractionTransaction::commit() {
                 fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
             CloseHandle(probe);
         }
-        const bool linked = CreateHardLinkW(aside.c_str(), target.c_str(), nullptr);
+        // Read-only would refuse the replacing rename; the journal has the attribute for a rollback.
         makeWritable(target);
+        const bool linked = CreateHardLinkW(aside.c_str(), target.c_str(), nullptr);
         if (!linked) {
             // No hard links here (FAT32, some network shares): the old file moves aside first, and
             // a kill before the next rename leaves the target missing until `recover` puts it back.
