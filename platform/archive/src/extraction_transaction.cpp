@@ -778,7 +778,6 @@ public:
     }
 
     void holdRoot(native::folder::Handle root) { m_root = root; }
-    native::folder::Handle root() const { return m_root; }
     bool holds(const QString& path) const { return path.isEmpty() || m_held.contains(path); }
 
     // Opens the folder at `path` from its held parent and holds it; a reparse point is never entered.
