@@ -18,6 +18,8 @@
 #include <cerrno>
 
 #ifdef _WIN32
+#include "native/folder_handle_windows.h"
+
 #include <io.h>
 #include <windows.h>
 #else
@@ -63,6 +65,7 @@ struct Step {
     std::size_t k = 0;   // the item whose staged file it is
     bool replaces = false;
     QString path;
+    bool readOnly = false; // the replaced file had the read-only attribute (Windows)
 };
 
 QByteArray journalOf(const std::vector<Step>& steps) {
@@ -71,8 +74,11 @@ QByteArray journalOf(const std::vector<Step>& steps) {
         if (step.folder)
             text += "D\t" + step.path.toUtf8() + '\n';
         else
-            text += "F\t" + QByteArray::number(quint64(step.k)) + '\t' + (step.replaces ? "o" : "n") + '\t' +
-                    step.path.toUtf8() + '\n';
+            text += "F\t" + QByteArray::number(quint64(step.k)) + '\t' +
+                    (step.readOnly   ? "r"
+                     : step.replaces ? "o"
+                                     : "n") +
+                    '\t' + step.path.toUtf8() + '\n';
     }
     return text + "E\n";
 }
@@ -97,7 +103,8 @@ std::vector<Step> stepsOf(const QByteArray& journal, bool& complete) {
         } else if (fields.size() == 4 && fields[0] == "F") {
             bool ok = false;
             step.k = std::size_t(fields[1].toULongLong(&ok));
-            step.replaces = fields[2] == "o";
+            step.replaces = fields[2] == "o" || fields[2] == "r";
+            step.readOnly = fields[2] == "r";
             step.path = QString::fromUtf8(fields[3]);
             if (!ok)
                 return {};
@@ -704,9 +711,10 @@ bool ExtractionTransaction::rollback() {
 
 #else
 
-// Windows: the same transaction through paths below the extraction folder. What it lacks against the
-// other systems: folders are not held open (a folder swapped for a junction between the check and a
-// rename is followed), and ownership is not carried over.
+// Windows: the same transaction through paths below the extraction folder, made safe by holding
+// every folder on the way open without delete sharing from the check until the commit ends: none of
+// them can be renamed, removed or swapped for a junction meanwhile, so each path leads where it was
+// checked to lead. Ownership is not carried over.
 
 namespace {
 
@@ -740,11 +748,76 @@ int lastErrno() {
     }
 }
 
+// The path of a held folder with every link on its way resolved, or `fallback`.
+QString ownPath(native::folder::Handle folder, const QString& fallback) {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = GetFinalPathNameByHandleW(HANDLE(folder), buffer.data(), DWORD(buffer.size()),
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (length == 0 || length >= buffer.size())
+        return fallback;
+    QString path = QString::fromWCharArray(buffer.data(), int(length));
+    if (path.startsWith(QLatin1String("\\\\?\\UNC\\")))
+        path = QLatin1String("\\\\") + path.mid(8);
+    else if (path.startsWith(QLatin1String("\\\\?\\")))
+        path = path.mid(4);
+    return QDir::fromNativeSeparators(path);
+}
+
+// The folders held open, by their path below the extraction folder ("" for the extraction folder).
+// One handle for each folder on the way, never one for each file.
+class HeldFolders {
+public:
+    enum class Found { Folder, Missing, Link, Other };
+
+    HeldFolders() = default;
+    HeldFolders(const HeldFolders&) = delete;
+    HeldFolders& operator=(const HeldFolders&) = delete;
+    ~HeldFolders() {
+        releaseBelow();
+        native::folder::close(m_root);
+    }
+
+    void holdRoot(native::folder::Handle root) { m_root = root; }
+    bool holds(const QString& path) const { return path.isEmpty() || m_held.contains(path); }
+
+    // Opens the folder at `path` from its held parent and holds it; a reparse point is never entered.
+    Found hold(const QString& path) {
+        if (holds(path))
+            return Found::Folder;
+        const qsizetype cut = path.lastIndexOf(u'/');
+        const QString parentPath = cut < 0 ? QString() : path.left(cut);
+        const native::folder::Handle parent = parentPath.isEmpty() ? m_root : m_held.value(parentPath);
+        if (!parent)
+            return Found::Missing;
+        const std::u16string name = path.mid(cut + 1).toStdU16String();
+        if (const native::folder::Handle folder = native::folder::child(parent, name)) {
+            m_held.insert(path, folder);
+            return Found::Folder;
+        }
+        if (!native::folder::exists(parent, name))
+            return Found::Missing;
+        return native::folder::isLinkToFolder(parent, name) ? Found::Link : Found::Other;
+    }
+    // Lets go of a folder, so that it can be removed.
+    void release(const QString& path) { native::folder::close(m_held.take(path)); }
+    void releaseBelow() {
+        for (const native::folder::Handle folder : std::as_const(m_held))
+            native::folder::close(folder);
+        m_held.clear();
+    }
+
+private:
+    native::folder::Handle m_root = nullptr;
+    QHash<QString, native::folder::Handle> m_held;
+};
+
 } // namespace
 
 struct ExtractionTransaction::Impl {
     QString folder;
-    QString base; // with a trailing "/"
+    QString base;      // the extraction folder's own path, with a trailing "/"
+    QString shownBase; // as the caller gave it, with a trailing "/"
+    HeldFolders held;
     bool durable = true;
     std::vector<Item> items;
     std::vector<char> staged;
@@ -756,41 +829,92 @@ struct ExtractionTransaction::Impl {
     QString staging(const QByteArray& name) const {
         return base + stagingFolderName() + u'/' + QString::fromLatin1(name);
     }
-    QString shown(const QString& relativePath) const { return QDir::toNativeSeparators(at(relativePath)); }
+    QString shown(const QString& relativePath) const {
+        return QDir::toNativeSeparators(shownBase + relativePath);
+    }
 };
 
 namespace {
 
 bool removeStaging(const QString& base) {
     QDir staging(base + ExtractionTransaction::stagingFolderName());
+    // A staged or kept-aside file may be read-only, which would refuse its removal.
+    const auto remove = [&](const QString& name) {
+        const std::wstring path = wide(staging.filePath(name));
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        return DeleteFileW(path.c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
+    };
     for (const QString& name : staging.entryList(QDir::Files | QDir::Hidden | QDir::System))
-        if (name != QLatin1String(journalName) && name != QLatin1String(committedName) &&
-            !QFile::remove(staging.filePath(name)))
+        if (name != QLatin1String(journalName) && name != QLatin1String(committedName) && !remove(name))
             return false;
     QFile::remove(staging.filePath(QString::fromLatin1(journalName)));
     QFile::remove(staging.filePath(QString::fromLatin1(committedName)));
     return RemoveDirectoryW(wide(staging.path()).c_str()) || GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-int undo(const QString& base, const std::vector<Step>& steps) {
+// Clears the read-only attribute, which would refuse a file's replacement or removal.
+void makeWritable(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY))
+        return;
+    const DWORD rest = attributes & ~DWORD(FILE_ATTRIBUTE_READONLY);
+    SetFileAttributesW(path.c_str(), rest != 0 ? rest : FILE_ATTRIBUTE_NORMAL);
+}
+
+void makeReadOnly(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(path.c_str(),
+                           (attributes & ~DWORD(FILE_ATTRIBUTE_NORMAL)) | FILE_ATTRIBUTE_READONLY);
+}
+
+// Undoes the steps as far as they went, the last first. The state of each step shows on disk: its
+// staged file still there (not placed yet), its old file kept aside, the target present or not, so
+// undoing twice does no harm. Returns the errno of the first step that could not be undone, or 0.
+int undo(const QString& base, const std::vector<Step>& steps, HeldFolders* held = nullptr) {
     int failure = 0;
+    const auto failed = [&] {
+        if (failure == 0)
+            failure = lastErrno();
+    };
     const QString staging = base + ExtractionTransaction::stagingFolderName() + u'/';
     for (auto it = steps.rbegin(); it != steps.rend(); ++it) {
         const std::wstring target = wide(base + it->path);
         if (it->folder) {
+            if (held)
+                held->release(it->path);
             RemoveDirectoryW(target.c_str());
             continue;
         }
-        const QString aside = staging + QString::fromLatin1(asideName(it->k));
+        const std::wstring aside = wide(staging + QString::fromLatin1(asideName(it->k)));
         const bool placed = !QFileInfo::exists(staging + QString::fromLatin1(stagedName(it->k)));
-        if (it->replaces && QFileInfo::exists(aside)) {
-            if (!MoveFileExW(wide(aside).c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) && failure == 0)
-                failure = lastErrno();
-        } else if (!it->replaces && placed) {
-            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!DeleteFileW(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && failure == 0)
-                failure = lastErrno();
+        if (!it->replaces) {
+            if (placed) {
+                makeWritable(target);
+                if (!DeleteFileW(target.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+                    failed();
+            }
+            continue;
         }
+        if (GetFileAttributesW(aside.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            const bool targetThere = GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES;
+            if (!placed && targetThere) {
+                // Killed before the new file came: the target is still the old file, the kept one
+                // only its second name.
+                makeWritable(aside);
+                if (!DeleteFileW(aside.c_str()))
+                    failed();
+            } else {
+                makeWritable(target);
+                if (!MoveFileExW(aside.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+                    failed();
+                    continue;
+                }
+            }
+        }
+        if (it->readOnly)
+            makeReadOnly(target);
     }
     return failure;
 }
@@ -801,11 +925,20 @@ ExtractionTransaction::ExtractionTransaction(const QString& folder, bool durable
     : m(std::make_unique<Impl>()) {
     m->folder = folder;
     m->durable = durable;
-    m->base = QDir::fromNativeSeparators(folder);
-    if (!m->base.endsWith(u'/'))
-        m->base += u'/';
+    m->shownBase = QDir::fromNativeSeparators(folder);
+    if (!m->shownBase.endsWith(u'/'))
+        m->shownBase += u'/';
     if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
         fault(ExtractionFault::CannotOpenFolder, QDir::toNativeSeparators(folder), lastErrno());
+    // The extraction folder itself is the caller's to name: links on its way are followed, once.
+    const native::folder::Handle root =
+        native::folder::open(QDir::toNativeSeparators(folder).toStdU16String());
+    if (!root)
+        fault(ExtractionFault::CannotOpenFolder, QDir::toNativeSeparators(folder), lastErrno());
+    m->held.holdRoot(root);
+    m->base = ownPath(root, m->shownBase);
+    if (!m->base.endsWith(u'/'))
+        m->base += u'/';
 }
 
 void ExtractionTransaction::recover(const QString& folder) {
@@ -837,32 +970,39 @@ void ExtractionTransaction::recover(const QString& folder) {
 void ExtractionTransaction::begin(std::vector<Item> items) {
     m->items = std::move(items);
     m->staged.assign(m->items.size(), 0);
-    QSet<QString> seen;
+    // What a killed run left goes first: its folders are not to be held while they are removed.
+    recover(m->folder);
+    // Every existing folder on the way is checked and then held; a link or a file there refuses the
+    // whole archive now.
+    QSet<QString> missing;
     for (const Item& item : m->items) {
         const QString way = item.folder ? item.relativePath : parentOf(item.relativePath);
         QString path;
         for (const QString& segment : way.split(u'/', Qt::SkipEmptyParts)) {
             path = path.isEmpty() ? segment : path + u'/' + segment;
-            if (seen.contains(path))
-                continue;
-            seen.insert(path);
-            const QFileInfo info(m->at(path));
-            if (!info.exists() && !info.isSymLink())
+            if (missing.contains(path))
                 break;
-            if (isReparsePoint(m->at(path)))
+            switch (m->held.hold(path)) {
+            case HeldFolders::Found::Folder:
+                continue;
+            case HeldFolders::Found::Missing:
+                missing.insert(path);
+                break;
+            case HeldFolders::Found::Link:
                 fault(ExtractionFault::FolderIsLink, m->shown(path));
-            if (!info.isDir())
+            case HeldFolders::Found::Other:
                 fault(ExtractionFault::FileInFolderPlace, m->shown(path));
+            }
+            break;
         }
     }
     const QString staging = m->at(stagingFolderName());
-    if (!CreateDirectoryW(wide(staging).c_str(), nullptr)) {
-        recover(m->folder);
-        if (!CreateDirectoryW(wide(staging).c_str(), nullptr))
-            fault(ExtractionFault::CannotCreateFolder, m->shown(stagingFolderName()), lastErrno());
-    }
-    SetFileAttributesW(wide(staging).c_str(), FILE_ATTRIBUTE_HIDDEN);
+    if (!CreateDirectoryW(wide(staging).c_str(), nullptr))
+        fault(ExtractionFault::CannotCreateFolder, m->shown(stagingFolderName()), lastErrno());
     m->begun = true;
+    if (m->held.hold(stagingFolderName()) != HeldFolders::Found::Folder)
+        fault(ExtractionFault::CannotCreateFolder, m->shown(stagingFolderName()), lastErrno());
+    SetFileAttributesW(wide(staging).c_str(), FILE_ATTRIBUTE_HIDDEN);
 }
 
 void ExtractionTransaction::stage(std::size_t k, const std::function<void(Writer&)>& fill) {
@@ -899,17 +1039,23 @@ void ExtractionTransaction::commit() {
         QString path;
         for (const QString& segment : way.split(u'/', Qt::SkipEmptyParts)) {
             path = path.isEmpty() ? segment : path + u'/' + segment;
-            if (created.contains(path))
+            if (created.contains(path) || m->held.holds(path))
                 continue;
             if (files.contains(path))
                 fault(ExtractionFault::NameTwice, m->shown(path));
-            const QFileInfo info(m->at(path));
-            if (isReparsePoint(m->at(path)))
-                fault(ExtractionFault::FolderIsLink, m->shown(path));
-            if (info.isDir())
-                continue;
-            if (info.exists())
-                fault(ExtractionFault::FileInFolderPlace, m->shown(path));
+            // A folder that appeared since the check is checked and held now.
+            if (!created.contains(parentOf(path))) {
+                switch (m->held.hold(path)) {
+                case HeldFolders::Found::Folder:
+                    continue;
+                case HeldFolders::Found::Missing:
+                    break;
+                case HeldFolders::Found::Link:
+                    fault(ExtractionFault::FolderIsLink, m->shown(path));
+                case HeldFolders::Found::Other:
+                    fault(ExtractionFault::FileInFolderPlace, m->shown(path));
+                }
+            }
             created.insert(path);
             m->steps.push_back(Step{true, 0, false, path});
         }
@@ -933,7 +1079,18 @@ void ExtractionTransaction::commit() {
         if (info.isDir() && !info.isSymLink())
             fault(ExtractionFault::FolderInFilePlace, m->shown(item.relativePath));
         files.insert(item.relativePath, m->steps.size());
-        m->steps.push_back(Step{false, k, info.exists() || info.isSymLink(), item.relativePath});
+        Step step{false, k, info.exists() || info.isSymLink(), item.relativePath};
+        const DWORD old = GetFileAttributesW(wide(m->at(item.relativePath)).c_str());
+        step.readOnly = step.replaces && old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY);
+        // A new file that replaces one keeps its read-only attribute, as elsewhere it keeps the mode.
+        if (step.replaces && item.keepReplacedMode) {
+            const std::wstring staged = wide(m->staging(stagedName(k)));
+            if (step.readOnly)
+                makeReadOnly(staged);
+            else
+                makeWritable(staged);
+        }
+        m->steps.push_back(step);
     }
     {
         QFile journal(m->staging(journalName));
@@ -949,14 +1106,39 @@ void ExtractionTransaction::commit() {
         if (step.folder) {
             if (!CreateDirectoryW(target.c_str(), nullptr))
                 fault(ExtractionFault::CannotCreateFolder, m->shown(step.path), lastErrno());
+            if (m->held.hold(step.path) != HeldFolders::Found::Folder)
+                fault(ExtractionFault::CannotCreateFolder, m->shown(step.path), lastErrno());
             continue;
         }
-        if (step.replaces) {
-            SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (!MoveFileExW(target.c_str(), wide(m->staging(asideName(step.k))).c_str(), through))
+        const std::wstring staged = wide(m->staging(stagedName(step.k)));
+        if (!step.replaces) {
+            if (!MoveFileExW(staged.c_str(), target.c_str(), through))
+                fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
+            continue;
+        }
+        // The old file keeps a second name in the staging folder, and the new one takes its name in
+        // one rename: at no moment is the target missing.
+        const std::wstring aside = wide(m->staging(asideName(step.k)));
+        {
+            // A file in use refuses its replacement: find out before it gets a second name, which
+            // could not be removed again while the file stays open.
+            const HANDLE probe = CreateFileW(
+                target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+            if (probe == INVALID_HANDLE_VALUE)
+                fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
+            CloseHandle(probe);
+        }
+        // Read-only would refuse the replacing rename; the journal has the attribute for a rollback.
+        makeWritable(target);
+        const bool linked = CreateHardLinkW(aside.c_str(), target.c_str(), nullptr);
+        if (!linked) {
+            // No hard links here (FAT32, some network shares): the old file moves aside first, and
+            // a kill before the next rename leaves the target missing until `recover` puts it back.
+            if (!MoveFileExW(target.c_str(), aside.c_str(), through))
                 fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
         }
-        if (!MoveFileExW(wide(m->staging(stagedName(step.k))).c_str(), target.c_str(), through))
+        if (!MoveFileExW(staged.c_str(), target.c_str(), (linked ? MOVEFILE_REPLACE_EXISTING : 0) | through))
             fault(ExtractionFault::CannotReplaceFile, m->shown(step.path), lastErrno());
     }
     QFile mark(m->staging(committedName));
@@ -964,14 +1146,16 @@ void ExtractionTransaction::commit() {
         fault(ExtractionFault::CannotWriteFile, mark.fileName(), lastErrno());
     mark.close();
     m->committed = true;
+    m->held.releaseBelow();
     removeStaging(m->base);
 }
 
 bool ExtractionTransaction::rollback() {
     if (!m->begun || m->committed)
         return true;
-    const bool undone = undo(m->base, m->steps) == 0;
+    const bool undone = undo(m->base, m->steps, &m->held) == 0;
     m->steps.clear();
+    m->held.releaseBelow();
     if (undone && removeStaging(m->base))
         m->begun = false;
     return undone;

@@ -15,14 +15,15 @@ namespace archive {
 //
 // Every new file is first written into a staging folder inside the extraction folder (so on the same
 // file system, under short names). The commit then writes a journal there and flushes it, creates
-// the missing folders and moves each target's old file aside into the staging folder before the new
-// one takes its place; after the last it marks the journal committed and removes the old files and
-// the staging folder. Any error rolls back: the old files return, the created files and folders go.
-// A run killed at any moment is finished or undone by `recover`, which the next run calls first.
+// the missing folders and keeps each target's old file under a second name in the staging folder
+// before the new one takes its place in one rename; after the last it marks the journal committed and removes
+// the old files and the staging folder. Any error rolls back: the old files return, the created files and
+// folders go. A run killed at any moment is finished or undone by `recover`, which the next run calls first.
 //
 // Everything below the extraction folder is reached through opened folders, never by path text:
 // each folder is opened from its parent without following a link, so a folder that is a link, or
-// that is swapped for one meanwhile, cannot lead a single byte outside.
+// that is swapped for one meanwhile, cannot lead a single byte outside. On Windows every folder on
+// the way is held open without delete sharing until the commit ends, and reparse points are refused.
 class ExtractionTransaction {
 public:
     // Names inside the extraction folder that begin with this belong to the updater (its staging
