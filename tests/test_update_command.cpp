@@ -1,5 +1,6 @@
 #include "app/update_lock.h"
 #include "base/error.h"
+#include "registry/registry_file.h"
 #include "support/window_fixture.h"
 
 #include <QProgressBar>

@@ -4,19 +4,24 @@
 #include "support/archive_items.h"
 #include "support/kit_archive.h"
 #include "support/registry_fixture.h"
+#include "support/user_registry.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-// A temporary world for one test: a registry file, an updater folder and, on request, an installed
-// kit ("Kit/ВУС бистрал/" with bistral.exe and base/MainBase.accdb) that the registry points at.
+// A temporary world for one test: a registry file (on Windows the current user's registry, cleared
+// of the kit's keys), an updater folder and, on request, an installed kit ("Kit/ВУС бистрал/" with
+// bistral.exe and base/MainBase.accdb) that the registry points at.
 struct KitFolders {
     explicit KitFolders(const QString& registryBody = QString()) {
         root = dir.path() + u'/';
         registryPath = root + QStringLiteral("registry.reg");
+#ifdef _WIN32
+        user_registry::removeKeys(user_registry::kitSections());
+#endif
         if (!registryBody.isNull())
-            writeBytes(registryPath, regeditFile(registryBody));
+            writeRegistry(registryBody);
         updaterFolder = root + QStringLiteral("updater/");
         QDir().mkpath(updaterFolder + QStringLiteral("res"));
     }
@@ -35,18 +40,40 @@ struct KitFolders {
         for (const char* section : {"SchoolBase", "VUS_dop", "VUSBase"})
             body += QStringLiteral("\n[HKEY_CURRENT_USER\\Software\\%1]\n\"ProgrammVersion\"=\"3.6\"\n")
                         .arg(QString::fromLatin1(section));
+        writeRegistry(body);
+    }
+
+    // The registry as regedit would export it with `body`: the file, or on Windows the user's keys.
+    void writeRegistry(const QString& body) {
+#ifdef _WIN32
+        user_registry::removeKeys(writtenSections);
+        writtenSections = user_registry::apply(regeditFile(body));
+#else
         writeBytes(registryPath, regeditFile(body));
+#endif
     }
 
     void writeUpdateArchive(const QList<ArchiveEntry>& entries) {
         writeArchive(archivePath(), entries, updateArchivePassword());
     }
-    QString archivePath() const { return updaterFolder + updateArchiveFragment(); }
+    QString archivePath() const {
+        return updaterFolder + updateArchiveFragment();
+    }
 
     static QString escapedForRegistry(QString text) {
         return text.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
     }
 
+#ifdef _WIN32
+    ~KitFolders() {
+        user_registry::removeKeys(user_registry::kitSections());
+        user_registry::removeKeys(writtenSections);
+    }
+    KitFolders(const KitFolders&) = delete;
+    KitFolders& operator=(const KitFolders&) = delete;
+
+    QStringList writtenSections;
+#endif
     QTemporaryDir dir;
     QString root;
     QString registryPath;
