@@ -15,7 +15,7 @@
 // bistral.exe and base/MainBase.accdb) that the registry points at.
 struct KitFolders {
     explicit KitFolders(const QString& registryBody = QString()) {
-        root = dir.path() + u'/';
+        root = native(dir.path() + u'/');
         registryPath = root + QStringLiteral("registry.reg");
 #ifdef _WIN32
         user_registry::removeKeys(user_registry::kitSections());
@@ -28,8 +28,8 @@ struct KitFolders {
 
     // The companion program's installation, recorded with the given version.
     void installKit(const QString& version = QStringLiteral("3.6")) {
-        installation = root + QStringLiteral("Kit/ВУС бистрал/");
-        extraction = root + QStringLiteral("Kit/");
+        installation = native(root + QStringLiteral("Kit/ВУС бистрал/"));
+        extraction = native(root + QStringLiteral("Kit/"));
         QDir().mkpath(installation + QStringLiteral("base"));
         writeBytes(installation + QStringLiteral("bistral.exe"), "companion");
         writeBytes(installation + QStringLiteral("base/MainBase.accdb"), "database");
@@ -60,8 +60,25 @@ struct KitFolders {
         return updaterFolder + updateArchiveFragment();
     }
 
+    // A path as the kit writes it: with backslashes on Windows.
+    static QString native(const QString& path) {
+#ifdef _WIN32
+        return QDir::toNativeSeparators(path);
+#else
+        return path;
+#endif
+    }
     static QString escapedForRegistry(QString text) {
         return text.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
+    }
+
+    // What the registry holds, as bytes that change with any change to the kit's keys.
+    QByteArray registrySnapshot() const {
+#ifdef _WIN32
+        return user_registry::snapshot(user_registry::kitSections() + writtenSections);
+#else
+        return readBytes(registryPath);
+#endif
     }
 
 #ifdef _WIN32

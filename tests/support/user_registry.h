@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 #include <windows.h>
 
 // On Windows the program reads the current user's real registry (under Wine, the prefix's own), so
@@ -69,6 +71,35 @@ inline QStringList apply(const QByteArray& regedit) {
     if (key)
         ::RegCloseKey(key);
     return sections;
+}
+
+// The values of the sections as text, to tell whether anything changed them.
+inline QByteArray snapshot(const QStringList& sections) {
+    QByteArray out;
+    for (const QString& section : sections) {
+        HKEY key = nullptr;
+        const QString path = QStringLiteral("Software\\") + section;
+        if (::RegOpenKeyExW(HKEY_CURRENT_USER, wide(path), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+            out += "no " + section.toUtf8() + '\n';
+            continue;
+        }
+        out += '[' + section.toUtf8() + "]\n";
+        std::vector<wchar_t> name(16384);
+        std::vector<BYTE> data(1 << 20);
+        for (DWORD i = 0;; ++i) {
+            DWORD nameSize = DWORD(name.size());
+            DWORD dataSize = DWORD(data.size());
+            DWORD type = 0;
+            if (::RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &dataSize) !=
+                ERROR_SUCCESS)
+                break;
+            out += QString::fromWCharArray(name.data(), int(nameSize)).toUtf8() + '=' +
+                   QByteArray::number(type) + ':' +
+                   QByteArray(reinterpret_cast<const char*>(data.data()), qsizetype(dataSize)).toHex() + '\n';
+        }
+        ::RegCloseKey(key);
+    }
+    return out;
 }
 
 } // namespace user_registry
