@@ -98,8 +98,13 @@ std::unique_ptr<UpdateLock> UpdateLock::take(const QString& extractionFolder) {
     HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ | GENERIC_WRITE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        cannotLock(extractionFolder, GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        // Windows refuses to open a folder as a file with "access denied": name the real reason.
+        if (QFileInfo(path).isDir())
+            cannotLock(extractionFolder, EISDIR);
+        cannotLock(extractionFolder, code == ERROR_ACCESS_DENIED ? EACCES : EIO);
+    }
     OVERLAPPED everything{};
     if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &everything)) {
         const DWORD code = GetLastError();

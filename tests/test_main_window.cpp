@@ -72,6 +72,10 @@ private Q_SLOTS:
     void formShow() {
         QFETCH(QString, registry);
         QFETCH(QString, firstLine);
+#ifdef _WIN32
+        if (QByteArray(QTest::currentDataTag()) == "slashes")
+            QSKIP("on Windows only the folder name with its backslash is removed from the path");
+#endif
         WindowFixture f(registry);
         f.window->show();
         QCOMPARE(f.log(), (QStringList{firstLine, QString()}));
@@ -371,6 +375,9 @@ private Q_SLOTS:
     // The photo folders' walk runs the window's events after every entry: what the operator starts
     // meanwhile runs inside the walk, and a close waits until the walk is over.
     void eventsRunDuringThePhotoFolderWalk() {
+#ifdef _WIN32
+        QSKIP("Windows file names cannot hold '?', so there is no folder to rename");
+#endif
         WindowFixture f;
         const QString photos = f.dir.filePath(QStringLiteral("photos"));
         QVERIFY(folder_tree::makeFolder(photos + QStringLiteral("/a?")));

@@ -10,7 +10,6 @@
 
 using base::Error;
 using registry::Registry;
-using registry::RegistryFile;
 using seams::BoxIcon;
 
 namespace {
@@ -19,19 +18,19 @@ namespace {
 class RefusingRegistry final : public Registry {
 public:
     RefusingRegistry(const QString& path, int allowed)
-        : m_file(path)
+        : m_inner(registry::openUserRegistry(path))
         , m_allowed(allowed) {}
     void writeString(const QString& section, const QString& name, const QString& text) override {
         if (m_allowed-- <= 0)
             throw Error("Failed to set data for '" + name.toStdString() + "'");
-        m_file.writeString(section, name, text);
+        m_inner->writeString(section, name, text);
     }
     native::Lookup lookup(const QString& section, const QString& name) const override {
-        return m_file.lookup(section, name);
+        return m_inner->lookup(section, name);
     }
 
 private:
-    RegistryFile m_file;
+    std::unique_ptr<Registry> m_inner;
     int m_allowed;
 };
 
@@ -67,7 +66,8 @@ private Q_SLOTS:
 
         QCOMPARE(lines, (QStringList{QStringLiteral("P "),
                                      QStringLiteral("A Начинаю распаковку файлов в папку: ") + f.extraction,
-                                     QStringLiteral("A a.dll"), QStringLiteral("A docs/b.txt"),
+                                     QStringLiteral("A a.dll"),
+                                     QStringLiteral("A ") + KitFolders::native(QStringLiteral("docs/b.txt")),
                                      QStringLiteral("A Копирование файлов завершено"), QStringLiteral("A "),
                                      QStringLiteral("P "), QStringLiteral("P Обновляем записи реестра..."),
                                      QStringLiteral("P "),
@@ -83,7 +83,7 @@ private Q_SLOTS:
         QCOMPARE(f.ui().ProgressBar1->value(), 100);
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
         // The registry step leaves the current directory at the installation's parent.
-        QCOMPARE(QDir::currentPath() + u'/', f.extraction);
+        QCOMPARE(KitFolders::native(QDir::currentPath() + u'/'), f.extraction);
     }
 
     void checksStopTheCommand_data() {
@@ -110,31 +110,29 @@ private Q_SLOTS:
         const QString database = f.root + QStringLiteral("elsewhere.accdb");
         writeBytes(database, "db");
         if (setup == QStringLiteral("none")) {
-            writeBytes(f.registryPath,
-                       regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\VUSBase]\n")));
+            f.writeRegistry(QStringLiteral("[HKEY_CURRENT_USER\\Software\\VUSBase]\n"));
         } else if (setup == QStringLiteral("noprogram")) {
-            writeBytes(f.registryPath,
-                       regeditFile(QStringLiteral(
-                                       "[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n"
-                                       "\"MainBasePath\"=\"%2\"\n\"ProgrammVersion\"=\"3.6\"\n")
-                                       .arg(f.root + QStringLiteral("Nowhere/"), database)));
+            f.writeRegistry(
+                QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n"
+                               "\"MainBasePath\"=\"%2\"\n\"ProgrammVersion\"=\"3.6\"\n")
+                    .arg(KitFolders::escapedForRegistry(f.root + QStringLiteral("Nowhere/")),
+                         KitFolders::escapedForRegistry(database)));
         } else if (setup == QStringLiteral("noversion")) {
             f.installKit(QString());
         } else {
             // Both file tests pass only with "false" read as a relative folder name.
             QDir::setCurrent(f.root);
             writeBytes(f.root + QStringLiteral("falsebistral.exe"), "x");
-            writeBytes(f.registryPath,
-                       regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n"
-                                                  "\"MainBasePath\"=\"%1\"\n\"ProgrammVersion\"=\"3.6\"\n")
-                                       .arg(database)));
+            f.writeRegistry(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n"
+                                           "\"MainBasePath\"=\"%1\"\n\"ProgrammVersion\"=\"3.6\"\n")
+                                .arg(KitFolders::escapedForRegistry(database)));
         }
-        const QByteArray registryBefore = readBytes(f.registryPath);
+        const QByteArray registryBefore = f.registrySnapshot();
         f.ui().Button3->click();
         QCOMPARE(f.dialogs.boxes(), QStringList{box});
         QCOMPARE(f.dialogs.shown[0].icon, BoxIcon::None);
         QVERIFY(f.log().isEmpty());
-        QCOMPARE(readBytes(f.registryPath), registryBefore);
+        QCOMPARE(f.registrySnapshot(), registryBefore);
         QVERIFY(f.ui().Button3->isEnabled());
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::CheckFailed);
     }
@@ -225,6 +223,10 @@ private Q_SLOTS:
     void extractionFolder() {
         QFETCH(QString, installation);
         QFETCH(QString, extraction);
+#ifdef _WIN32
+        if (QByteArray(QTest::currentDataTag()) == "slashes")
+            QSKIP("on Windows only the folder names with their backslash are removed from the path");
+#endif
         QCOMPARE(TfmMain::extractionFolderOf(installation), extraction);
     }
 
@@ -251,15 +253,13 @@ private Q_SLOTS:
     // never beside it under glued names.
     void extractionFolderWithoutSeparator() {
         WindowFixture f;
-        const QString installation = f.root + QStringLiteral("НовыйБистрал/");
+        const QString installation = KitFolders::native(f.root + QStringLiteral("НовыйБистрал/"));
         QVERIFY(QDir().mkpath(installation + QStringLiteral("base")));
         writeBytes(installation + QStringLiteral("bistral.exe"), "companion");
         writeBytes(installation + QStringLiteral("base/MainBase.accdb"), "database");
-        writeBytes(
-            f.registryPath,
-            regeditFile(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n"
+        f.writeRegistry(QStringLiteral("[HKEY_CURRENT_USER\\Software\\vus_bistral]\n\"ProgrammPath\"=\"%1\"\n"
                                        "\"ProgrammVersion\"=\"3.6\"\n")
-                            .arg(KitFolders::escapedForRegistry(installation))));
+                            .arg(KitFolders::escapedForRegistry(installation)));
         f.writeUpdateArchive(twoItems());
         f.ui().Button3->click();
         QCOMPARE(f.window->lastUpdateOutcome(), UpdateOutcome::Succeeded);
@@ -281,7 +281,7 @@ private Q_SLOTS:
         QObject::connect(f.window.get(), &TfmMain::logLineAdded, [&](const QString& line) {
             if (line == QStringLiteral("a.dll"))
                 f.ui().Button1->click();
-            if (line == QStringLiteral("docs/b.txt"))
+            if (line == KitFolders::native(QStringLiteral("docs/b.txt")))
                 closedUnderIt = !f.window->isVisible();
         });
         f.ui().Button3->click();

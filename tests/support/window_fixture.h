@@ -3,7 +3,7 @@
 #include "app/about.h"
 #include "app/main.h"
 #include "app/version_data.h"
-#include "registry/registry_file.h"
+#include "registry/registry.h"
 #include "support/kit_folders.h"
 #include "support/recording_dialogs.h"
 #include "ui_main.h"
@@ -16,13 +16,13 @@
 #include <functional>
 #include <memory>
 
-// A main window on a registry file and an updater folder of its own, with recorded dialogs.
+// A main window on the kit's registry and an updater folder of its own, with recorded dialogs.
 struct WindowFixture : KitFolders {
     // `adjustSeams` changes the seams before the window is made.
     explicit WindowFixture(const QString& registryBody = QString(),
                            const std::function<void(Seams&)>& adjustSeams = {})
         : KitFolders(registryBody) {
-        registry = std::make_unique<registry::RegistryFile>(registryPath);
+        registry = registry::openUserRegistry(registryPath);
         seams.dialogs = &dialogs;
         seams.registry = registry.get();
         seams.updaterFolder = updaterFolder;
@@ -53,7 +53,7 @@ struct WindowFixture : KitFolders {
     }
 
     RecordingDialogs dialogs;
-    std::unique_ptr<registry::RegistryFile> registry;
+    std::unique_ptr<registry::Registry> registry;
     Seams seams;
     TDM dm;
     std::unique_ptr<TfmMain> window;
