@@ -9,7 +9,11 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
 #include <sys/socket.h>
+#endif
 
 #include <chrono>
 #include <functional>
@@ -65,7 +69,12 @@ public:
     static void reset(QTcpSocket* socket) {
         socket->flush();
         const linger hard{1, 0};
+#ifdef Q_OS_WIN
+        ::setsockopt(SOCKET(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                     reinterpret_cast<const char*>(&hard), int(sizeof hard));
+#else
         ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+#endif
         socket->abort();
     }
     // Writes `data`, then resets the connection once the client has had time to read it.
