@@ -162,7 +162,10 @@ class TestAddressMigration : public QObject {
         return out;
     }
 
-    QString soatoSource() const { return m_updater + QStringLiteral("res/soato.accdb"); }
+    // The program joins the parts of the path with the system's separator.
+    QString soatoSource() const {
+        return m_updater + QStringLiteral("res") + filesystem::separator() + QStringLiteral("soato.accdb");
+    }
 
     void makeSoato(const QStringList& rows) {
         QStringList statements{

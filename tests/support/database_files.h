@@ -3,6 +3,7 @@
 #include "data_access/db_connection.h"
 #include "data_access/db_query.h"
 #include "support/connection_text.h"
+#include "support/system_facilities.h"
 
 #include <QFile>
 #include <QProcess>
@@ -19,8 +20,8 @@
 inline void makeDatabase(const QString& path, const QString& password, const QStringList& statements = {}) {
     QFile::remove(path);
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK)
+    if (sqlite3_open_v2(system_facilities::sqliteName(path).constData(), &db,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK)
         qFatal("cannot create %s", qPrintable(path));
     QStringList script;
     if (!password.isEmpty())
@@ -39,7 +40,12 @@ inline void makeDatabase(const QString& path, const QString& password, const QSt
 // gives its output; a failure of the tool fails the test.
 inline QString runTool(const QString& tool, const QString& path, const QString& script) {
     QProcess process;
+#ifdef Q_OS_WIN
+    // The Windows build has one shell: SQLCipher's, which without a key is the sqlite3 shell.
+    process.start(QStringLiteral("sqlcipher"), {QStringLiteral("-batch"), path});
+#else
     process.start(tool, {QStringLiteral("-batch"), path});
+#endif
     if (!process.waitForStarted())
         qFatal("cannot start %s", qPrintable(tool));
     process.write(script.toUtf8());
@@ -48,7 +54,10 @@ inline QString runTool(const QString& tool, const QString& path, const QString& 
     const QString errors = QString::fromUtf8(process.readAllStandardError());
     if (process.exitCode() != 0 || !errors.isEmpty())
         qFatal("%s failed: %s", qPrintable(tool), qPrintable(errors));
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
+    // The Windows shell ends its lines with CR LF.
+    return QString::fromUtf8(process.readAllStandardOutput())
+        .replace(QStringLiteral("\r\n"), QStringLiteral("\n"))
+        .trimmed();
 }
 
 // The key statement of the sqlcipher tool's script.

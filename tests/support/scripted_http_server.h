@@ -71,7 +71,7 @@ public:
         const linger hard{1, 0};
 #ifdef _WIN32
         ::setsockopt(SOCKET(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER,
-                     reinterpret_cast<const char*>(&hard), sizeof hard);
+                     reinterpret_cast<const char*>(&hard), int(sizeof hard));
 #else
         ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
 #endif

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "support/database_files.h"
+#include "support/system_facilities.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -28,7 +29,8 @@ inline QStringList carTable(int rows, const QString& prefix) {
 class RawDatabase {
 public:
     RawDatabase(const QString& path, const QString& key) {
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE, nullptr);
+        sqlite3_open_v2(system_facilities::sqliteName(path).constData(), &m_db, SQLITE_OPEN_READWRITE,
+                        nullptr);
         if (!key.isEmpty())
             run(QStringLiteral("PRAGMA key = '%1'").arg(key));
     }
