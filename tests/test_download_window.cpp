@@ -48,9 +48,8 @@ public:
 };
 
 // A window whose download goes to a scripted local server, run in a current directory of its own.
-struct DownloadFixture {
+struct DownloadFixture : DownloadFolder {
     explicit DownloadFixture(std::chrono::seconds slow = 1s) {
-        QDir::setCurrent(cwd.path());
         window = std::make_unique<WindowFixture>(QString(), [&](Seams& seams) {
             seams.networkState = &network;
             seams.downloadServer.baseUrl = server.baseUrl();
@@ -59,23 +58,10 @@ struct DownloadFixture {
             seams.downloadServer.limits.maxBody = 1 << 20;
         });
     }
-    ~DownloadFixture() { QDir::setCurrent(previous); }
 
     Ui::TfmMain& ui() { return window->ui(); }
     void click() { ui().Button2->click(); }
-    // Everything in the current directory, hidden files too.
-    QStringList entries() const {
-        return QDir(cwd.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    }
-    QString archive() const { return cwd.filePath(QStringLiteral("res/ver_1_3.zip")); }
-    void writeArchive(const QByteArray& content) {
-        QDir(cwd.path()).mkdir(QStringLiteral("res"));
-        writeBytes(archive(), content);
-    }
 
-    const QString previous = QDir::currentPath();
-    QTemporaryDir cwd;
     ScriptedHttpServer server;
     FakeNetworkState network;
     std::unique_ptr<WindowFixture> window;
@@ -88,13 +74,7 @@ class TestDownloadWindow : public QObject {
 
 private Q_SLOTS:
     // All of the transfer has reached the bar when the command returns; no box and no log line.
-    void barShowsTheWholeTransfer_data() {
-        QTest::addColumn<QByteArray>("framing");
-        QTest::addColumn<int>("announced"); // the maximum that the first message sets
-        QTest::newRow("length") << QByteArray("length") << 300'000;
-        QTest::newRow("chunked: size unknown") << QByteArray("chunked") << 0;
-        QTest::newRow("until close: size unknown") << QByteArray("close") << 0;
-    }
+    void barShowsTheWholeTransfer_data() { addFramingRows(); }
     void barShowsTheWholeTransfer() {
         QFETCH(QByteArray, framing);
         QFETCH(int, announced);

@@ -32,9 +32,8 @@ using namespace std::chrono_literals;
 namespace {
 
 // A download to a scripted local server, run in a current directory of its own.
-struct DownloadFixture {
+struct DownloadFixture : DownloadFolder {
     explicit DownloadFixture(std::chrono::seconds slow = 1s) {
-        QDir::setCurrent(cwd.path());
         DownloadServer where;
         where.baseUrl = server.baseUrl();
         where.limits.connect = 2s;
@@ -47,24 +46,11 @@ struct DownloadFixture {
                                                  .controls = controls,
                                                  .queue = queue});
     }
-    ~DownloadFixture() { QDir::setCurrent(previous); }
 
     void click() { download->downloadDocuments(); }
-    // Everything in the current directory, hidden files too.
-    QStringList entries() const {
-        return QDir(cwd.path())
-            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    }
-    QString archive() const { return cwd.filePath(QStringLiteral("res/ver_1_3.zip")); }
-    void writeArchive(const QByteArray& content) {
-        QDir(cwd.path()).mkdir(QStringLiteral("res"));
-        writeBytes(archive(), content);
-    }
     // The update button as an earlier operation leaves it when the bar ends full.
     void barFull() { controls.updateButtonEnabled = false; }
 
-    const QString previous = QDir::currentPath();
-    QTemporaryDir cwd;
     ScriptedHttpServer server;
     FakeNetworkState network;
     RecordingDialogs dialogs;
@@ -79,13 +65,7 @@ class TestDocumentsDownload : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void savesTheArchive_data() {
-        QTest::addColumn<QByteArray>("framing");
-        QTest::addColumn<int>("announced"); // the maximum that the first message sets
-        QTest::newRow("length") << QByteArray("length") << 300'000;
-        QTest::newRow("chunked: size unknown") << QByteArray("chunked") << 0;
-        QTest::newRow("until close: size unknown") << QByteArray("close") << 0;
-    }
+    void savesTheArchive_data() { addFramingRows(); }
     void savesTheArchive() {
         QFETCH(QByteArray, framing);
         QFETCH(int, announced);

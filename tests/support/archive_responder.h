@@ -1,9 +1,14 @@
 #pragma once
 
+#include "support/registry_fixture.h"
 #include "support/scripted_http_server.h"
 
 #include <QByteArray>
+#include <QDir>
+#include <QStringList>
 #include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
 
 // Answers HEAD with the archive's size and GET with the archive, framed as asked.
 inline ScriptedHttpServer::Responder serve(const QByteArray& archive, const QByteArray& framing = "length") {
@@ -27,3 +32,32 @@ inline ScriptedHttpServer::Responder serve(const QByteArray& archive, const QByt
         }
     };
 }
+
+// The framings a reply body comes in, with the maximum the first progress message sets for each.
+inline void addFramingRows() {
+    QTest::addColumn<QByteArray>("framing");
+    QTest::addColumn<int>("announced");
+    QTest::newRow("length") << QByteArray("length") << 300'000;
+    QTest::newRow("chunked: size unknown") << QByteArray("chunked") << 0;
+    QTest::newRow("until close: size unknown") << QByteArray("close") << 0;
+}
+
+// A current directory of the download's own for as long as it lives; the archive goes to its res.
+struct DownloadFolder {
+    DownloadFolder() { QDir::setCurrent(cwd.path()); }
+    ~DownloadFolder() { QDir::setCurrent(previous); }
+
+    // Everything in the current directory, hidden files too.
+    QStringList entries() const {
+        return QDir(cwd.path())
+            .entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    QString archive() const { return cwd.filePath(QStringLiteral("res/ver_1_3.zip")); }
+    void writeArchive(const QByteArray& content) {
+        QDir(cwd.path()).mkdir(QStringLiteral("res"));
+        writeBytes(archive(), content);
+    }
+
+    const QString previous = QDir::currentPath();
+    QTemporaryDir cwd;
+};
